@@ -1,0 +1,24 @@
+#pragma once
+// Values the whole program shares, one instance each, owned by the application.
+#include "common/CommandLine.h"
+#include "common/DataModel.h"
+#include "common/Paths.h"
+#include <QString>
+#include <functional>
+
+namespace quvo {
+
+struct ProgramState {
+    TQUVOClientType ProgramType = ctHardware;
+    TQUVOClientData ClientData;
+    bool HasBeenConnected = false;
+    bool UpdateCheckPending = true;
+    QString ServerVersionText;
+    QString UpdateServerVersionText;
+    std::function<void(bool reconnect)> ServerConnectHook;
+    ProgramPaths paths;
+    CommandLine commandLine;
+    QString programFilePath;     // the running program file
+};
+
+} // namespace quvo

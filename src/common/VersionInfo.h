@@ -1,0 +1,27 @@
+#pragma once
+// Reads the version block that the build embeds into each executable.
+#include <QString>
+
+namespace quvo {
+
+inline constexpr const char* kInfoNotAvailable = "<info not available>";
+
+class TCEVersionInfo {
+public:
+    TCEVersionInfo();                       // reads the running program file
+    explicit TCEVersionInfo(const QString& fileName);
+    void GetInfo(const QString& fileName);
+
+    QString CompanyName, FileDescription, FileVersion, Internalname, LegalCopyright,
+        LegalTradeMarks, OriginalFilename, ProductName, ProductVersion, Comments,
+        MajorVersion, MinorVersion, Release, Build, SpecialBuild;
+    bool valid = false;   // a block was found and read
+};
+
+// Version text with the dots removed as an integer; 1000 when unreadable.
+int VersionNumber(const QString& versionText);
+
+// The product version of this build ("1.10.4").
+QString buildProductVersion();
+
+} // namespace quvo

@@ -1,0 +1,57 @@
+#pragma once
+// Switching the receiver for calls: for a set time or until confirmed,
+// optionally blinking.
+#include <QObject>
+#include <QTimer>
+
+namespace quvo {
+
+class DeviceController;
+class SettingsStore;
+
+class Activation : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kUntilConfirmedMs = 86'400'000;
+
+    Activation(DeviceController& device, SettingsStore& settings, QObject* parent = nullptr);
+
+    void restoreSettings();          // steps 2..5 of the restore (name is the controller's)
+    void RadioButton2Click();        // mode handler; also once at the end of creation
+    void setSecondsMode(bool secondsMode);   // the radio buttons, then the mode handler
+    void SpinEdit1Change(int seconds);
+    void SpinEdit2Change(int intervalMs);
+    void CheckBox1Click(bool checked);
+
+    void StartActivation();
+    void StopActivation();
+    void stopTimers();               // closing the window: timers off, device as it is
+
+    bool secondsMode() const { return m_secondsMode; }
+    int seconds() const { return m_seconds; }
+    int blinkIntervalMs() const { return m_blinkMs; }
+    bool blink() const { return m_blink; }
+    bool active() const { return m_activateTimer.isActive(); }
+    bool blinking() const { return m_intervalTimer.isActive(); }
+    int activationIntervalMs() const { return m_activateTimer.interval(); }
+    int blinkPhase() const { return m_phase; }
+
+signals:
+    void settingsRestored();         // front ends refresh their controls
+
+private:
+    void EnhetAktivateTimerTimer();
+    void EnhetIntervallTimerTimer();
+    void setActivationInterval(int ms);
+    DeviceController& m_device;
+    SettingsStore& m_settings;
+    QTimer m_activateTimer;          // EnhetAktivateTimer
+    QTimer m_intervalTimer;          // EnhetIntervallTimer
+    int m_phase = 0;
+    bool m_secondsMode = false;
+    int m_seconds = 2;
+    int m_blinkMs = 500;
+    bool m_blink = false;
+};
+
+} // namespace quvo

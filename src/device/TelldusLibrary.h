@@ -1,0 +1,42 @@
+#pragma once
+// The vendor's Telldus Core library, loaded at run time.
+#include <QLibrary>
+#include <QString>
+
+namespace quvo {
+
+class TelldusLibrary {
+public:
+    static constexpr int kTurnOn = 1;
+    static constexpr int kTurnOff = 2;
+
+    TelldusLibrary();
+    ~TelldusLibrary();
+    TelldusLibrary(const TelldusLibrary&) = delete;
+    TelldusLibrary& operator=(const TelldusLibrary&) = delete;
+
+    // Tries QUVO_TELLDUS_LIBRARY, else libtelldus-core.so.2 then libtelldus-core.so.
+    // Returns false with loadError() set when the library or a function is missing.
+    bool load();
+    bool load(const QString& fileName);
+    bool isLoaded() const;
+    QString loadError() const;        // names the library that could not be loaded
+    QString libraryName() const;
+
+    void init();
+    void close();                     // tdClose; also at destruction when loaded
+    int numberOfDevices();            // 0 when not loaded
+    int deviceId(int index);          // -1 when not loaded
+    QString name(int id);             // copied, then handed back with tdReleaseString
+    int lastSentCommand(int id, int methods);
+    void turnOn(int id);
+    void turnOff(int id);
+
+private:
+    struct Api;
+    Api* m_api;
+    QLibrary m_lib;
+    QString m_error;
+};
+
+} // namespace quvo
