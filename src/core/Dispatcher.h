@@ -1,0 +1,56 @@
+#pragma once
+// Everything the server sends on the main connection: one pass per tag in a
+// fixed order, then again on what is left.
+#include "common/DataModel.h"
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <string>
+
+namespace quvo {
+
+struct ProgramState;
+class SettingsStore;
+class ClientIdentity;
+class UserInterface;
+class ServerConnection;
+class Activation;
+
+class Dispatcher : public QObject {
+    Q_OBJECT
+public:
+    Dispatcher(ProgramState& state, SettingsStore& settings, ClientIdentity& identity, UserInterface& ui,
+               ServerConnection& connection, Activation& activation, QObject* parent = nullptr);
+
+    void DispatchServerText(std::string text);
+
+    const TCallList& CurrentCalls() const { return m_currentCalls; }
+    void clearCalls() { m_currentCalls.clear(); }
+    QString ClinicName() const { return m_clinicName; }
+    QString windowTitle() const;
+    // The first call list with entries after an empty one starts this timer.
+    void setMinimizeTimerStarter(std::function<void()> start) { m_startMinimize = std::move(start); }
+
+signals:
+    void callListEvaluated();
+    void clinicNameChanged(const QString& name);
+
+private:
+    enum class PassEnd { Again, Stop };
+    PassEnd onePass(std::string& t);
+    void handleError(const std::string& errorText);
+    void evaluateCallList(std::string_view frameCopy);
+
+    ProgramState& m_state;
+    SettingsStore& m_settings;
+    ClientIdentity& m_identity;
+    UserInterface& m_ui;
+    ServerConnection& m_connection;
+    Activation& m_activation;
+    TCallList m_currentCalls;
+    QString m_clinicName;
+    quint64 m_evaluationSerial = 0;
+    std::function<void()> m_startMinimize;
+};
+
+} // namespace quvo

@@ -1,0 +1,106 @@
+#pragma once
+// The main connection to the call server: connect, handshake, loss and retry,
+// the periodic refresh, and the receive path up to the dispatcher.
+#include "common/ServerIniLink.h"
+#include "protocol/ReceiveBuffer.h"
+#include <QObject>
+#include <QString>
+#include <QTcpSocket>
+#include <QTimer>
+#include <deque>
+#include <functional>
+#include <string>
+
+namespace quvo {
+
+struct ProgramState;
+class SettingsStore;
+class ClientIdentity;
+class UserInterface;
+
+class ServerConnection : public QObject, public ServerIniLink {
+    Q_OBJECT
+public:
+    ServerConnection(ProgramState& state, SettingsStore& settings, ClientIdentity& identity,
+                     UserInterface& ui, QObject* parent = nullptr);
+    ~ServerConnection() override;
+
+    // Registration data from the command line.
+    void setAutoRegister(bool on, const QString& callListParam);
+    // RunUpdateCheck; answers true when this instance must end.
+    void setUpdateCheck(std::function<bool()> check);
+    // Texts for the dispatcher, in arrival order.
+    void setTextHandler(std::function<void(std::string&&)> handler);
+    // Test seams: the random part of the retry delay (0..14999) and the tick of Timer3.
+    void setRandomSource(std::function<int()> source);
+    void setCountdownTickMs(int ms);
+
+    void ConnectToServer(bool reconnect);
+    void applyRefreshRule();
+    // A rejected server version: close and stop both timers, no retry.
+    void closeForGood();
+    // Close an active connection; its loss handling runs before this returns.
+    void closeSocket();
+    void stopTimers();                 // ReconnectTimer and Timer3
+    // Power handling: suspend closes; resume reopens as a fresh connect.
+    void suspend();
+    void reopenAfterResume();
+
+    // ServerIniLink
+    bool isConnectionUp() const override;
+    void sendFrame(const QByteArray& wireBytes) override;
+    void sendText(const QString& frame);   // converted to wire bytes
+
+    bool isActive() const;              // connected
+    bool isOpening() const;             // name lookup or connect under way
+    QString hostName() const { return m_host; }
+    QString address() const { return m_address; }
+    quint16 port() const { return m_port; }
+    int countdownMs() const { return m_countdown; }
+    bool countdownRunning() const { return m_timer3.isActive(); }
+    bool refreshRunning() const { return m_reconnectTimer.isActive(); }
+    int refreshIntervalMs() const { return m_reconnectTimer.interval(); }
+    QTcpSocket& socket() { return m_socket; }
+
+signals:
+    void quitRequested();               // the update check started a new program
+    void connectedChanged(bool up);
+
+private:
+    void ClientSocket1Connect();
+    void ClientSocket1Disconnect();
+    void ClientSocket1Error(QAbstractSocket::SocketError error);
+    void ClientSocket1Read();
+    void Timer3Timer();
+    void ReconnectTimerTimer();
+    void armCountdown();
+    void drainQueue();
+    void openSocket();
+    void setStatus(const QString& text);
+    QString clientName();
+
+    ProgramState& m_state;
+    SettingsStore& m_settings;
+    ClientIdentity& m_identity;
+    UserInterface& m_ui;
+    QTcpSocket m_socket;
+    QTimer m_timer3;
+    QTimer m_reconnectTimer;
+    int m_countdown = 0;
+    bool m_reconnectMark = false;
+    bool m_closingByUs = false;
+    bool m_autoRegister = false;
+    QString m_callListParam;
+    QString m_host;
+    QString m_address;
+    quint16 m_port = 0;
+    protocol::ReceiveBuffer m_buffer;
+    std::deque<std::string> m_queue;
+    bool m_drainScheduled = false;
+    bool m_overflowTold = false;
+    std::function<bool()> m_updateCheck;
+    std::function<void(std::string&&)> m_textHandler;
+    std::function<int()> m_random;
+};
+
+} // namespace quvo

@@ -1,0 +1,32 @@
+#pragma once
+// The settings dialog "Systemregister": server settings and theme, and this
+// client's name, resources, place, colour and registration.
+#include "common/UserInterface.h"
+#include <QDialog>
+#include <vector>
+
+namespace quvo {
+
+class HardwareClient;
+
+class TfrmSystreg : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmSystreg(HardwareClient& client, QWidget* parent = nullptr);
+    ~TfrmSystreg() override;
+
+    void SetTabs(SettingsPage page);
+    SettingsPage activePage() const;
+    // SetTabs is the caller's; this shows the dialog modally unless it is visible.
+    void showModalUnlessVisible();
+    void setPlacePanelVisible(bool visible);      // pnlPlats
+    void LoadAllCallables(const std::vector<CallableItem>& records);
+    void SelectStationCallables(const std::vector<int>& ids);
+
+private:
+    struct Private;
+    Private* d;
+    HardwareClient& m_client;
+};
+
+} // namespace quvo
