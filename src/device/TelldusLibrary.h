@@ -20,6 +20,7 @@ public:
     bool load();
     bool load(const QString& fileName);
     bool isLoaded() const;
+    bool loadAttempted() const;       // a load() has run, whatever its outcome
     QString loadError() const;        // names the library that could not be loaded
     QString libraryName() const;
 
@@ -37,6 +38,8 @@ private:
     Api* m_api;
     QLibrary m_lib;
     QString m_error;
+    bool m_attempted = false;
+    bool m_closed = false;            // tdClose sent since the last tdInit/load
 };
 
 } // namespace quvo

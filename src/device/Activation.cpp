@@ -1,0 +1,174 @@
+#include "device/Activation.h"
+
+#include "common/SettingsStore.h"
+#include "device/DeviceController.h"
+#include "device/DeviceTexts.h"
+
+#include <algorithm>
+
+namespace quvo {
+
+namespace {
+
+const QString kModeKey = QStringLiteral("TellStickAktivateMode");
+const QString kActivateKey = QStringLiteral("TellStickAktivateTimer");
+const QString kIntervalKey = QStringLiteral("TellStickIntervalTimer");
+const QString kDoIntervalKey = QStringLiteral("TellStickDoIntervall");
+
+constexpr int kDefaultActivateMs = 2000;
+constexpr int kDefaultBlinkMs = 500;
+constexpr int kMinSeconds = 1;
+constexpr int kMaxSeconds = 999;
+constexpr int kMinBlinkMs = 100;
+constexpr int kMaxBlinkMs = 5000;
+
+// QTimer::setInterval restarts a running timer even for the same value; here
+// only a different interval restarts the countdown.
+void changeInterval(QTimer& timer, int ms)
+{
+    if (timer.interval() == ms)
+        return;
+    timer.setInterval(ms);
+}
+
+// QTimer::start restarts a running timer; enabling an enabled one must not.
+void enable(QTimer& timer)
+{
+    if (!timer.isActive())
+        timer.start();
+}
+
+} // namespace
+
+Activation::Activation(DeviceController& device, SettingsStore& settings, QObject* parent)
+    : QObject(parent)
+    , m_device(device)
+    , m_settings(settings)
+{
+    // A coarse timer may fire 5% late, enough to reorder the last blink step
+    // and the end of the activation.
+    m_activateTimer.setTimerType(Qt::PreciseTimer);
+    m_intervalTimer.setTimerType(Qt::PreciseTimer);
+    m_activateTimer.setInterval(m_seconds * 1000);
+    m_intervalTimer.setInterval(m_blinkMs);
+    connect(&m_activateTimer, &QTimer::timeout, this, &Activation::EnhetAktivateTimerTimer);
+    connect(&m_intervalTimer, &QTimer::timeout, this, &Activation::EnhetIntervallTimerTimer);
+}
+
+void Activation::restoreSettings()
+{
+    const QString& section = device_texts::kSection;
+
+    int activateMs = m_settings.readInt(section, kActivateKey, kDefaultActivateMs);
+    // Zero or less would end every activation at once.
+    if (activateMs <= 0)
+        activateMs = kDefaultActivateMs;
+    setActivationInterval(activateMs);
+    m_seconds = std::clamp(activateMs / 1000, kMinSeconds, kMaxSeconds);
+
+    // The field's range also bounds the timer: a tiny stored interval would
+    // flood the transmitter with commands.
+    m_blinkMs = std::clamp(m_settings.readInt(section, kIntervalKey, kDefaultBlinkMs), kMinBlinkMs,
+                           kMaxBlinkMs);
+    changeInterval(m_intervalTimer, m_blinkMs);
+
+    m_blink = m_settings.readBool(section, kDoIntervalKey, false);
+    m_secondsMode = m_settings.ReadSetting(section, kModeKey) == QLatin1String("1");
+    emit settingsRestored();
+}
+
+void Activation::RadioButton2Click()
+{
+    if (!m_secondsMode) {
+        m_settings.WriteSetting(device_texts::kSection, kModeKey, QStringLiteral("2"));
+        setActivationInterval(kUntilConfirmedMs);
+    } else {
+        m_settings.WriteSetting(device_texts::kSection, kModeKey, QStringLiteral("1"));
+        setActivationInterval(m_seconds * 1000);
+    }
+}
+
+void Activation::setSecondsMode(bool secondsMode)
+{
+    m_secondsMode = secondsMode;
+    RadioButton2Click();
+}
+
+void Activation::SpinEdit1Change(int seconds)
+{
+    m_seconds = std::clamp(seconds, kMinSeconds, kMaxSeconds);
+    m_settings.WriteSetting(device_texts::kSection, kActivateKey, QString::number(m_seconds * 1000));
+    if (m_secondsMode)
+        setActivationInterval(m_seconds * 1000);
+}
+
+void Activation::SpinEdit2Change(int intervalMs)
+{
+    m_blinkMs = std::clamp(intervalMs, kMinBlinkMs, kMaxBlinkMs);
+    m_settings.WriteSetting(device_texts::kSection, kIntervalKey, QString::number(m_blinkMs));
+    changeInterval(m_intervalTimer, m_blinkMs);
+}
+
+void Activation::CheckBox1Click(bool checked)
+{
+    m_blink = checked;
+    m_settings.writeBool(device_texts::kSection, kDoIntervalKey, checked);
+}
+
+void Activation::StartActivation()
+{
+    if (m_activateTimer.isActive() || m_device.TellStickDeviceId() == 0)
+        return;
+    enable(m_activateTimer);
+    m_device.turnOn();
+    if (m_blink) {
+        m_intervalTimer.stop();
+        m_intervalTimer.start();
+        m_phase = 1;
+    }
+    m_device.ShowDeviceStatus();
+}
+
+void Activation::StopActivation()
+{
+    m_activateTimer.stop();
+    m_intervalTimer.stop();
+    if (m_device.TellStickDeviceId() != 0) {
+        m_device.turnOff();
+        m_device.ShowDeviceStatus();
+    }
+}
+
+void Activation::stopTimers()
+{
+    m_activateTimer.stop();
+    m_intervalTimer.stop();
+}
+
+void Activation::EnhetAktivateTimerTimer()
+{
+    StopActivation();
+}
+
+void Activation::EnhetIntervallTimerTimer()
+{
+    m_intervalTimer.stop();
+    if (m_device.TellStickDeviceId() != 0 && m_activateTimer.isActive()) {
+        if (m_phase == 1) {
+            m_phase = 2;
+            m_device.turnOff();
+        } else if (m_phase == 2) {
+            m_phase = 1;
+            m_device.turnOn();
+        }
+    }
+    if (m_activateTimer.isActive())
+        enable(m_intervalTimer);
+}
+
+void Activation::setActivationInterval(int ms)
+{
+    changeInterval(m_activateTimer, ms);
+}
+
+} // namespace quvo
