@@ -1,5 +1,8 @@
 #pragma once
 // Reads the version block that the build embeds into each executable.
+#include <QByteArray>
+#include <QList>
+#include <QPair>
 #include <QString>
 
 namespace quvo {
@@ -23,5 +26,12 @@ int VersionNumber(const QString& versionText);
 
 // The product version of this build ("1.10.4").
 QString buildProductVersion();
+
+// Layout of the embedded block: the begin marker, '\0', then "Key=Value\0"
+// entries (UTF-8), then the end marker and '\0'. The markers are put together
+// at run time so that the reader's own code never holds them whole.
+QByteArray versionBlockBeginMarker();
+QByteArray versionBlockEndMarker();
+QByteArray makeVersionBlock(const QList<QPair<QByteArray, QByteArray>>& entries);
 
 } // namespace quvo
