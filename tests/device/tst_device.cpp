@@ -1,0 +1,600 @@
+#include "DeviceTestRig.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using quvo::Activation;
+using quvo::Indicator;
+using quvo::SettingsStore;
+using quvo::TelldusLibrary;
+
+namespace {
+
+const QString kSection = QStringLiteral("QUVO_HWClient");
+
+// Commands for one device in the order sent, as "ON"/"OFF".
+QStringList commandsFor(const QVector<SentCommand>& sent, int id)
+{
+    QStringList out;
+    for (const SentCommand& c : sent)
+        if (c.id == id)
+            out << (c.on ? QStringLiteral("ON") : QStringLiteral("OFF"));
+    return out;
+}
+
+} // namespace
+
+class TestDevice : public QObject {
+    Q_OBJECT
+private slots:
+    // Lookup
+    void lookupIgnoresCase();
+    void lookupTrimsLibraryNamesButNotTheField();
+    void lookupTakesFirstMatchAndSkipsInvalidIds();
+    void lookupDecodesEightBitNames();
+    void lookupWithEmptyNameDeselectsAndKeepsPanel();
+    void lookupShowsLastCommandFromEarlierRun();
+    void nameFieldIsStoredAndTakesEffectAtNextLookup();
+
+    // Library loading
+    void missingLibraryIsToldOnce();
+    void libraryWithoutTheFunctionsIsNotUsed();
+    void defaultLibraryNamesAreTried();
+
+    // Manual switch
+    void doubleClickTogglesFromLastCommand();
+
+    // Activation
+    void activationWithoutDeviceDoesNothing();
+    void activationRunsForTheSetSeconds();
+    void stopSendsOffEvenWhenIdle();
+    void untilConfirmedLastsUntilStopped();
+    void blinkingAlternatesAndEndsOff();
+    void blinkBoxCountsOnlyAtTheStart();
+    void modeSwitchRestartsTheCountdown();
+    void secondsChangeOnlyRestartsInSecondsMode();
+    void closingLeavesTheDeviceAsItIs();
+    void lookupDuringActivationRedirectsIt();
+    void manualSwitchDuringBlinkingKeepsThePhase();
+
+    // Settings
+    void restoreUsesDefaults();
+    void restoreReadsStoredValuesIntoRange();
+    void handlersWriteTheirSettings();
+};
+
+void TestDevice::lookupIgnoresCase()
+{
+    DeviceTestRig rig("1:Lampa,2:Summer i hallen");
+    for (const QString& typed : {QStringLiteral("lampa"), QStringLiteral("LAMPA"), QStringLiteral("LaMpA")}) {
+        QVERIFY2(rig.connectTo(typed), qPrintable(typed));
+        QCOMPARE(rig.device->TellStickDeviceId(), 1);
+    }
+    QVERIFY(rig.connectTo(QStringLiteral("summer i HALLEN")));
+    QCOMPARE(rig.device->TellStickDeviceId(), 2);
+    QVERIFY(rig.device->panelGreen());
+    // Nothing sent yet: no caption, but connected.
+    QCOMPARE(rig.device->panelCaption(), QString());
+    QCOMPARE(rig.device->panelTag(), 0);
+    QCOMPARE(rig.ui.deviceStatus.last().first, QString());
+    QCOMPARE(rig.ui.deviceStatus.last().second, Indicator::Green);
+    QVERIFY(rig.ui.infos.isEmpty());
+}
+
+void TestDevice::lookupTrimsLibraryNamesButNotTheField()
+{
+    DeviceTestRig rig("2:\tLampa  \t,3:Summer");
+    QVERIFY(rig.connectTo(QStringLiteral("lampa")));
+    QCOMPARE(rig.device->TellStickDeviceId(), 2);
+
+    QVERIFY(!rig.connectTo(QStringLiteral("Summer ")));
+    QCOMPARE(rig.device->TellStickDeviceId(), 0);
+    QCOMPARE(rig.device->panelCaption(), QStringLiteral("Ej ansluten"));
+    QVERIFY(!rig.device->panelGreen());
+    QCOMPARE(rig.ui.deviceStatus.last().first, QStringLiteral("Ej ansluten"));
+    QCOMPARE(rig.ui.deviceStatus.last().second, Indicator::Red);
+
+    // A single blank is a name, not an empty field: no message, just not found.
+    QVERIFY(!rig.connectTo(QStringLiteral(" ")));
+    QVERIFY(rig.ui.infos.isEmpty());
+}
+
+void TestDevice::lookupTakesFirstMatchAndSkipsInvalidIds()
+{
+    DeviceTestRig rig("-1:Lampa,-7:Lampa,0:Lampa,5:Lampa,4:Lampa");
+    QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
+    QCOMPARE(rig.device->TellStickDeviceId(), 5);
+
+    DeviceTestRig none("-1:Lampa");
+    QVERIFY(!none.connectTo(QStringLiteral("Lampa")));
+    QCOMPARE(none.device->TellStickDeviceId(), 0);
+
+    DeviceTestRig empty("");
+    QVERIFY(!empty.connectTo(QStringLiteral("Lampa")));
+    QCOMPARE(empty.device->panelCaption(), QStringLiteral("Ej ansluten"));
+}
+
+void TestDevice::lookupDecodesEightBitNames()
+{
+    DeviceTestRig rig("7:Lampa i köket,8:Åskvarnare");
+    QVERIFY(rig.connectTo(QStringLiteral("LAMPA I KÖKET")));
+    QCOMPARE(rig.device->TellStickDeviceId(), 7);
+    QVERIFY(rig.connectTo(QStringLiteral("åskvarnare")));
+    QCOMPARE(rig.device->TellStickDeviceId(), 8);
+}
+
+void TestDevice::lookupWithEmptyNameDeselectsAndKeepsPanel()
+{
+    DeviceTestRig rig("1:Lampa");
+    QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
+    const int published = rig.ui.deviceStatus.size();
+    QSignalSpy focus(rig.device.get(), &quvo::DeviceController::focusNameField);
+
+    QVERIFY(!rig.connectTo(QString()));
+    QCOMPARE(rig.ui.infos, QStringList{QStringLiteral("Enhetsnamn måste anges!")});
+    QCOMPARE(focus.count(), 1);
+    QCOMPARE(rig.device->TellStickDeviceId(), 0);
+    QVERIFY(rig.device->panelGreen());
+    QCOMPARE(rig.ui.deviceStatus.size(), published);
+
+    // Calls now switch nothing.
+    rig.activation->StartActivation();
+    rig.device->Panel4DblClick();
+    QVERIFY(!rig.activation->active());
+    QVERIFY(rig.sent().isEmpty());
+}
+
+void TestDevice::lookupShowsLastCommandFromEarlierRun()
+{
+    DeviceTestRig rig("1:Lampa,2:Summer");
+    rig.appendToLog("1000 ON 1\n1001 ON 2\n1002 OFF 2\n");
+    QVERIFY(rig.connectTo(QStringLiteral("lampa")));
+    QCOMPARE(rig.device->panelTag(), 1);
+    QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned On"));
+    QVERIFY(rig.connectTo(QStringLiteral("summer")));
+    QCOMPARE(rig.device->panelTag(), 2);
+    QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned Off"));
+    QCOMPARE(rig.ui.deviceStatus.last().second, Indicator::Green);
+}
+
+void TestDevice::nameFieldIsStoredAndTakesEffectAtNextLookup()
+{
+    DeviceTestRig rig("1:Lampa,2:Summer");
+    QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
+    rig.device->Edit1Change(QStringLiteral("Summer"));
+    rig.device->turnOn();
+    QCOMPARE(rig.sent().last().id, 1);
+    QCOMPARE(rig.settings.ReadSetting(kSection, QStringLiteral("TellStickDevicename")), QStringLiteral("Summer"));
+
+    // Another start of the program finds the name again.
+    SettingsStore again(locationsIn(rig.dir));
+    TelldusLibrary lib;
+    quvo::DeviceController restored(lib, again, rig.ui);
+    QSignalSpy spy(&restored, &quvo::DeviceController::nameRestored);
+    restored.restoreName();
+    QCOMPARE(restored.deviceName(), QStringLiteral("Summer"));
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(restored.TellStickDeviceId(), 0);
+    QCOMPARE(restored.panelCaption(), QStringLiteral("Ej ansluten"));
+    QVERIFY(!restored.panelGreen());
+    QVERIFY(restored.BitBtn2Click());
+    QCOMPARE(restored.TellStickDeviceId(), 2);
+}
+
+void TestDevice::missingLibraryIsToldOnce()
+{
+    DeviceTestRig rig("1:Lampa", "/nonexistent/libtelldus-missing.so");
+    QVERIFY(!rig.connectTo(QStringLiteral("Lampa")));
+    QVERIFY(!rig.connectTo(QStringLiteral("Lampa")));
+    QVERIFY(!rig.lib.isLoaded());
+    QCOMPARE(rig.ui.infos.size(), 1);
+    QCOMPARE(rig.ui.infos.first(),
+             QStringLiteral("Telldus-biblioteket kunde inte laddas: /nonexistent/libtelldus-missing.so"));
+    QCOMPARE(rig.device->panelCaption(), QStringLiteral("Ej ansluten"));
+    QCOMPARE(rig.ui.deviceStatus.last().second, Indicator::Red);
+
+    // Nothing to switch, nothing to crash on.
+    rig.device->Panel4DblClick();
+    rig.activation->StartActivation();
+    rig.activation->StopActivation();
+    QCOMPARE(rig.lib.numberOfDevices(), 0);
+    QCOMPARE(rig.lib.name(1), QString());
+}
+
+void TestDevice::libraryWithoutTheFunctionsIsNotUsed()
+{
+    DeviceTestRig rig("1:Lampa", "libm.so.6");
+    QVERIFY(!rig.connectTo(QStringLiteral("Lampa")));
+    QVERIFY(!rig.lib.isLoaded());
+    QCOMPARE(rig.ui.infos.size(), 1);
+    QVERIFY2(rig.ui.infos.first().contains(QStringLiteral("libm.so.6")), qPrintable(rig.ui.infos.first()));
+    QVERIFY2(rig.ui.infos.first().contains(QStringLiteral("tdTurnOn")), qPrintable(rig.ui.infos.first()));
+}
+
+void TestDevice::defaultLibraryNamesAreTried()
+{
+    qunsetenv("QUVO_TELLDUS_LIBRARY");
+    TelldusLibrary lib;
+    if (lib.load())
+        QSKIP("a Telldus Core library is installed on this machine");
+    QVERIFY(lib.loadAttempted());
+    QVERIFY(lib.loadError().contains(QStringLiteral("libtelldus-core.so.2")));
+    QVERIFY(lib.loadError().contains(QStringLiteral("libtelldus-core.so,")) ||
+            lib.loadError().endsWith(QStringLiteral("libtelldus-core.so")));
+}
+
+void TestDevice::doubleClickTogglesFromLastCommand()
+{
+    DeviceTestRig rig("1:Lampa");
+    QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
+
+    // Nothing sent yet: a double click sends nothing but refreshes.
+    const int published = rig.ui.deviceStatus.size();
+    rig.device->Panel4DblClick();
+    QVERIFY(rig.sent().isEmpty());
+    QCOMPARE(rig.ui.deviceStatus.size(), published + 1);
+
+    rig.device->turnOn();
+    rig.device->ShowDeviceStatus();
+    QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned On"));
+
+    rig.device->Panel4DblClick();
+    QCOMPARE(commandsFor(rig.sent(), 1), (QStringList{"ON", "OFF"}));
+    QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned Off"));
+    QCOMPARE(rig.device->panelTag(), 2);
+
+    rig.device->Panel4DblClick();
+    QCOMPARE(commandsFor(rig.sent(), 1), (QStringList{"ON", "OFF", "ON"}));
+    QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned On"));
+    QVERIFY(rig.device->panelGreen());
+
+    // After a failed lookup double clicks do nothing.
+    QVERIFY(!rig.connectTo(QStringLiteral("Borta")));
+    rig.device->Panel4DblClick();
+    QCOMPARE(rig.sent().size(), 3);
+}
+
+void TestDevice::activationWithoutDeviceDoesNothing()
+{
+    DeviceTestRig rig("1:Lampa");
+    rig.activation->CheckBox1Click(true);
+    rig.activation->StartActivation();
+    QVERIFY(!rig.activation->active());
+    QVERIFY(!rig.activation->blinking());
+    rig.activation->StopActivation();
+    QVERIFY(rig.sent().isEmpty());
+    QVERIFY(rig.ui.deviceStatus.isEmpty());
+}
+
+void TestDevice::activationRunsForTheSetSeconds()
+{
+    DeviceTestRig rig("1:Lampa");
+    QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
+    rig.activation->SpinEdit1Change(1);
+    rig.activation->setSecondsMode(true);
+    QCOMPARE(rig.activation->activationIntervalMs(), 1000);
+
+    rig.activation->StartActivation();
+    QVERIFY(rig.activation->active());
+    QVERIFY(!rig.activation->blinking());
+    QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned On"));
+
+    // A further call neither sends a command nor extends the activation;
+    // setting the same seconds again does not restart the countdown either.
+    QTest::qWait(400);
+    rig.activation->StartActivation();
+    rig.activation->SpinEdit1Change(1);
+    rig.activation->RadioButton2Click();
+    QCOMPARE(rig.sent().size(), 1);
+
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.activation->active(), 3000);
+    const auto sent = rig.sent();
+    QCOMPARE(commandsFor(sent, 1), (QStringList{"ON", "OFF"}));
+    const qint64 length = sent[1].ms - sent[0].ms;
+    QVERIFY2(length >= 950 && length < 1300, qPrintable(QString::number(length)));
+    QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned Off"));
+
+    // Once ended, the next qualifying list starts a new activation.
+    rig.activation->StartActivation();
+    QVERIFY(rig.activation->active());
+    QCOMPARE(commandsFor(rig.sent(), 1), (QStringList{"ON", "OFF", "ON"}));
+    rig.activation->StopActivation();
+}
+
+void TestDevice::stopSendsOffEvenWhenIdle()
+{
+    DeviceTestRig rig("1:Lampa");
+    QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
+    rig.device->turnOn();
+    rig.activation->StopActivation();
+    rig.activation->StopActivation();
+    QCOMPARE(commandsFor(rig.sent(), 1), (QStringList{"ON", "OFF", "OFF"}));
+    QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned Off"));
+    QVERIFY(!rig.activation->active());
+}
+
+void TestDevice::untilConfirmedLastsUntilStopped()
+{
+    DeviceTestRig rig("1:Lampa");
+    QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
+    rig.activation->SpinEdit1Change(1);
+    rig.activation->setSecondsMode(false);
+    QCOMPARE(rig.activation->activationIntervalMs(), Activation::kUntilConfirmedMs);
+
+    rig.activation->StartActivation();
+    QTest::qWait(1300);
+    QVERIFY(rig.activation->active());
+    rig.activation->StopActivation();
+    QVERIFY(!rig.activation->active());
+    QCOMPARE(commandsFor(rig.sent(), 1), (QStringList{"ON", "OFF"}));
+}
+
+void TestDevice::blinkingAlternatesAndEndsOff()
+{
+    DeviceTestRig rig("1:Lampa");
+    QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
+    rig.activation->SpinEdit1Change(1);
+    rig.activation->setSecondsMode(true);
+    rig.activation->SpinEdit2Change(100);
+    rig.activation->CheckBox1Click(true);
+
+    rig.activation->StartActivation();
+    QVERIFY(rig.activation->blinking());
+    QCOMPARE(rig.activation->blinkPhase(), 1);
+    const int published = rig.ui.deviceStatus.size();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.activation->blinkPhase() == 2, 1000);
+    QVERIFY(rig.activation->active());
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.activation->active(), 3000);
+    QVERIFY(!rig.activation->blinking());
+
+    const auto sent = rig.sent();
+    QVERIFY2(sent.size() >= 9 && sent.size() <= 13, qPrintable(QString::number(sent.size())));
+    // ON, OFF, ON, ... one phase per interval; whichever timer fires last at
+    // the end, the device ends off.
+    for (int i = 0; i + 1 < sent.size(); ++i) {
+        QCOMPARE(sent[i].on, i % 2 == 0);
+        const qint64 gap = sent[i + 1].ms - sent[i].ms;
+        if (i + 2 < sent.size())
+            QVERIFY2(gap >= 80 && gap <= 200, qPrintable(QStringLiteral("gap %1 at %2").arg(gap).arg(i)));
+    }
+    QVERIFY(!sent.last().on);
+    const qint64 length = sent.last().ms - sent.first().ms;
+    QVERIFY2(length >= 950 && length < 1300, qPrintable(QString::number(length)));
+
+    // Blink steps do not refresh the panel; only the end does.
+    QCOMPARE(rig.ui.deviceStatus.size(), published + 1);
+    QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned Off"));
+}
+
+void TestDevice::blinkBoxCountsOnlyAtTheStart()
+{
+    DeviceTestRig rig("1:Lampa");
+    QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
+    rig.activation->setSecondsMode(false);
+    rig.activation->SpinEdit2Change(100);
+
+    // Checked during a steady activation: no blinking.
+    rig.activation->StartActivation();
+    rig.activation->CheckBox1Click(true);
+    QTest::qWait(350);
+    QVERIFY(!rig.activation->blinking());
+    rig.activation->StopActivation();
+    QCOMPARE(rig.sent().size(), 2);
+
+    // Unchecked during a blinking activation: the blinking goes on.
+    rig.activation->StartActivation();
+    rig.activation->CheckBox1Click(false);
+    QTest::qWait(350);
+    QVERIFY(rig.activation->blinking());
+    rig.activation->StopActivation();
+    const QStringList commands = commandsFor(rig.sent(), 1).mid(2);
+    QVERIFY2(commands.size() >= 4, qPrintable(commands.join(' ')));
+    QCOMPARE(commands.mid(0, 3), (QStringList{"ON", "OFF", "ON"}));
+    QCOMPARE(commands.last(), QStringLiteral("OFF"));
+}
+
+void TestDevice::modeSwitchRestartsTheCountdown()
+{
+    DeviceTestRig rig("1:Lampa");
+    QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
+    rig.activation->SpinEdit1Change(1);
+    rig.activation->setSecondsMode(true);
+    rig.activation->StartActivation();
+
+    QTest::qWait(500);
+    rig.activation->setSecondsMode(false);
+    QCOMPARE(rig.activation->activationIntervalMs(), Activation::kUntilConfirmedMs);
+    QTest::qWait(800);
+    QVERIFY(rig.activation->active());
+
+    QElapsedTimer sinceSwitch;
+    sinceSwitch.start();
+    rig.activation->setSecondsMode(true);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.activation->active(), 3000);
+    QVERIFY2(sinceSwitch.elapsed() >= 950, qPrintable(QString::number(sinceSwitch.elapsed())));
+    QCOMPARE(commandsFor(rig.sent(), 1), (QStringList{"ON", "OFF"}));
+}
+
+void TestDevice::secondsChangeOnlyRestartsInSecondsMode()
+{
+    DeviceTestRig rig("1:Lampa");
+    QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
+
+    // Until confirmed: the value is stored, the activation not shortened.
+    rig.activation->setSecondsMode(false);
+    rig.activation->StartActivation();
+    rig.activation->SpinEdit1Change(1);
+    QCOMPARE(rig.activation->activationIntervalMs(), Activation::kUntilConfirmedMs);
+    QCOMPARE(rig.settings.ReadSetting(kSection, QStringLiteral("TellStickAktivateTimer")), QStringLiteral("1000"));
+    QTest::qWait(1200);
+    QVERIFY(rig.activation->active());
+    rig.activation->StopActivation();
+
+    // Seconds mode: a different value restarts the countdown with it.
+    rig.activation->setSecondsMode(true);
+    rig.activation->StartActivation();
+    QTest::qWait(600);
+    QElapsedTimer sinceChange;
+    sinceChange.start();
+    rig.activation->SpinEdit1Change(2);
+    QCOMPARE(rig.activation->activationIntervalMs(), 2000);
+    QTest::qWait(1000);
+    QVERIFY(rig.activation->active());
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.activation->active(), 3000);
+    QVERIFY2(sinceChange.elapsed() >= 1950, qPrintable(QString::number(sinceChange.elapsed())));
+
+    rig.activation->SpinEdit1Change(999);
+    QCOMPARE(rig.activation->activationIntervalMs(), 999000);
+}
+
+void TestDevice::closingLeavesTheDeviceAsItIs()
+{
+    DeviceTestRig rig("1:Lampa");
+    QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
+    rig.activation->SpinEdit2Change(100);
+    rig.activation->CheckBox1Click(true);
+    rig.activation->StartActivation();
+    rig.activation->stopTimers();
+    QVERIFY(!rig.activation->active());
+    QVERIFY(!rig.activation->blinking());
+    QTest::qWait(250);
+    QCOMPARE(commandsFor(rig.sent(), 1), QStringList{"ON"});
+}
+
+void TestDevice::lookupDuringActivationRedirectsIt()
+{
+    DeviceTestRig rig("1:Lampa,2:Summer");
+    QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
+    rig.activation->setSecondsMode(false);
+    rig.activation->SpinEdit2Change(100);
+    rig.activation->CheckBox1Click(true);
+    rig.activation->StartActivation();
+    QVERIFY(rig.connectTo(QStringLiteral("Summer")));
+    QTest::qWait(350);
+    rig.activation->StopActivation();
+
+    const auto sent = rig.sent();
+    QCOMPARE(commandsFor(sent, 1), QStringList{"ON"});
+    const QStringList second = commandsFor(sent, 2);
+    QVERIFY2(second.size() >= 3, qPrintable(second.join(' ')));
+    QCOMPARE(second.first(), QStringLiteral("OFF"));
+    QCOMPARE(second.last(), QStringLiteral("OFF"));
+
+    // A failed lookup leaves the blinking running without commands.
+    rig.activation->StartActivation();
+    QVERIFY(!rig.connectTo(QStringLiteral("Borta")));
+    const int before = rig.sent().size();
+    QTest::qWait(250);
+    QVERIFY(rig.activation->blinking());
+    rig.activation->StopActivation();
+    QCOMPARE(rig.sent().size(), before);
+}
+
+void TestDevice::manualSwitchDuringBlinkingKeepsThePhase()
+{
+    DeviceTestRig rig("1:Lampa");
+    QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
+    rig.activation->setSecondsMode(false);
+    rig.activation->SpinEdit2Change(300);
+    rig.activation->CheckBox1Click(true);
+    rig.activation->StartActivation();
+    rig.device->Panel4DblClick();    // on -> off by hand
+    QCOMPARE(rig.activation->blinkPhase(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.activation->blinkPhase(), 2, 1000);
+    rig.activation->StopActivation();
+    QCOMPARE(commandsFor(rig.sent(), 1), (QStringList{"ON", "OFF", "OFF", "OFF"}));
+}
+
+void TestDevice::restoreUsesDefaults()
+{
+    DeviceTestRig rig("");
+    QSignalSpy spy(rig.activation.get(), &Activation::settingsRestored);
+    rig.activation->restoreSettings();
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(rig.activation->activationIntervalMs(), 2000);
+    QCOMPARE(rig.activation->seconds(), 2);
+    QCOMPARE(rig.activation->blinkIntervalMs(), 500);
+    QVERIFY(!rig.activation->blink());
+    QVERIFY(!rig.activation->secondsMode());
+
+    rig.activation->RadioButton2Click();
+    QCOMPARE(rig.activation->activationIntervalMs(), Activation::kUntilConfirmedMs);
+    QCOMPARE(rig.settings.ReadSetting(kSection, QStringLiteral("TellStickAktivateMode")), QStringLiteral("2"));
+}
+
+void TestDevice::restoreReadsStoredValuesIntoRange()
+{
+    struct Case {
+        const char* activate;
+        const char* blink;
+        const char* mode;
+        const char* doBlink;
+        int interval;
+        int seconds;
+        int blinkMs;
+        bool secondsMode;
+        bool blinkOn;
+    };
+    const Case cases[] = {
+        {"5000", "250", "1", "-1", 5000, 5, 250, true, true},
+        {"2500", "50", "3", "0", 2500, 2, 100, false, false},
+        {"500", "9999", "2", "-1", 500, 1, 5000, false, true},
+        {"1500000", "abc", "1", "0", 1500000, 999, 500, true, false},
+        {"0", "100", "x", "0", 2000, 2, 100, false, false},
+    };
+    for (const Case& c : cases) {
+        DeviceTestRig rig("");
+        rig.settings.WriteSetting(kSection, QStringLiteral("TellStickAktivateTimer"), QString::fromLatin1(c.activate));
+        rig.settings.WriteSetting(kSection, QStringLiteral("TellStickIntervalTimer"), QString::fromLatin1(c.blink));
+        rig.settings.WriteSetting(kSection, QStringLiteral("TellStickAktivateMode"), QString::fromLatin1(c.mode));
+        rig.settings.WriteSetting(kSection, QStringLiteral("TellStickDoIntervall"), QString::fromLatin1(c.doBlink));
+        rig.activation->restoreSettings();
+        const QByteArray what = QByteArray(c.activate) + '/' + c.blink + '/' + c.mode;
+        QVERIFY2(rig.activation->activationIntervalMs() == c.interval, what);
+        QVERIFY2(rig.activation->seconds() == c.seconds, what);
+        QVERIFY2(rig.activation->blinkIntervalMs() == c.blinkMs, what);
+        QVERIFY2(rig.activation->secondsMode() == c.secondsMode, what);
+        QVERIFY2(rig.activation->blink() == c.blinkOn, what);
+
+        // The mode handler at the end of start-up settles the interval.
+        rig.activation->RadioButton2Click();
+        QVERIFY2(rig.activation->activationIntervalMs()
+                     == (c.secondsMode ? c.seconds * 1000 : Activation::kUntilConfirmedMs),
+                 what);
+    }
+}
+
+void TestDevice::handlersWriteTheirSettings()
+{
+    DeviceTestRig rig("");
+    rig.activation->SpinEdit1Change(7);
+    rig.activation->SpinEdit2Change(1200);
+    rig.activation->CheckBox1Click(true);
+    rig.activation->setSecondsMode(true);
+
+    // As the next start of the program sees them.
+    {
+        SettingsStore again(locationsIn(rig.dir));
+        QCOMPARE(again.ReadSetting(kSection, QStringLiteral("TellStickAktivateTimer")), QStringLiteral("7000"));
+        QCOMPARE(again.ReadSetting(kSection, QStringLiteral("TellStickIntervalTimer")), QStringLiteral("1200"));
+        QCOMPARE(again.ReadSetting(kSection, QStringLiteral("TellStickDoIntervall")), QStringLiteral("-1"));
+        QCOMPARE(again.ReadSetting(kSection, QStringLiteral("TellStickAktivateMode")), QStringLiteral("1"));
+        TelldusLibrary lib;
+        quvo::DeviceController device(lib, again, rig.ui);
+        Activation restored(device, again);
+        restored.restoreSettings();
+        QVERIFY(restored.secondsMode());
+        QCOMPARE(restored.seconds(), 7);
+        QCOMPARE(restored.activationIntervalMs(), 7000);
+        QCOMPARE(restored.blinkIntervalMs(), 1200);
+        QVERIFY(restored.blink());
+    }
+
+    rig.activation->CheckBox1Click(false);
+    rig.activation->setSecondsMode(false);
+    QCOMPARE(rig.settings.ReadSetting(kSection, QStringLiteral("TellStickDoIntervall")), QStringLiteral("0"));
+    QCOMPARE(rig.settings.ReadSetting(kSection, QStringLiteral("TellStickAktivateMode")), QStringLiteral("2"));
+}
+
+QTEST_GUILESS_MAIN(TestDevice)
+#include "tst_device.moc"
