@@ -132,6 +132,7 @@ void SimServer::onNewConnection()
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         Peer peer;
         peer.socket = socket;
+        peer.address = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
         m_peers.insert(socket, peer);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
         // Queued: a failing write must not pull the peer away under a handler.
@@ -471,7 +472,7 @@ int SimServer::idFor(const QString& name)
 
 QString SimServer::peerLabel(const Peer& peer) const
 {
-    QString s = QStringLiteral("%1:%2").arg(peer.socket->peerAddress().toString()).arg(peer.socket->peerPort());
+    QString s = peer.address;
     if (!peer.name.isEmpty())
         s += QLatin1Char(' ') + peer.name;
     return s;

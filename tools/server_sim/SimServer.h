@@ -72,6 +72,7 @@ private:
     };
     struct Peer {
         QTcpSocket* socket = nullptr;
+        QString address;            // kept: the socket forgets it on disconnect
         std::string inbox;
         QString name;               // last client name seen on this connection
         bool wantsList = false;     // asked for its list: gets every change
