@@ -1,17 +1,699 @@
 #include "core/UpdateClient.h"
 
+#include "common/ClientIdentity.h"
+#include "common/Codec.h"
+#include "common/CommandLine.h"
+#include "common/Paths.h"
+#include "common/ProgramState.h"
+#include "common/SettingsStore.h"
+#include "common/UserInterface.h"
+#include "common/VersionInfo.h"
+#include "core/ServerConnection.h"
+#include "protocol/Field.h"
+#include "protocol/Frame.h"
+#include "protocol/Messages.h"
+#include "protocol/Readers.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QProcess>
+#include <QTemporaryFile>
+
+#include <cstdio>
+#include <exception>
+#include <string_view>
+
 namespace quvo {
+
+namespace {
+
+// Texts shown to the person.
+const QString kErrorInConnect = QStringLiteral("Error in UpdateSocketConnect!\r\r");
+const QString kErrorInRead = QStringLiteral("Error in UpdateSocketRead!\r\r");
+const QString kSocketError = QStringLiteral("Error in UpdateSocket: ");
+const QString kServerError = QStringLiteral("Servern svarade med följande fel: ");
+const QString kSaveFailed =
+    QStringLiteral("Det fanns en ny version tillgänglig. Den gick dock inte att spara ner i katalogen \r");
+const QString kNoVersionBlock = QStringLiteral(
+    "Den nedladdade versionen av programmet saknar versionsinformation och startas därför inte.");
+const QString kVersionTooOld = QStringLiteral(
+    "Den nedladdade versionen av programmet (%1) är äldre än den begärda (%2) och startas därför inte.");
+const QString kStartFailed = QStringLiteral("Den nya versionen av programmet kunde inte startas:\r\r");
+const QString kTooLarge = QStringLiteral(
+    "Den nya versionen av programmet är större än %1 MB och hämtas därför inte.");
+
+constexpr qint64 kProgressStepBytes = 64 * 1024;
+constexpr qint64 kProgressStepMs = 250;
+// An unfinished frame outside a block is kept for the next read up to this size.
+constexpr qsizetype kCarryLimit = 64 * 1024;
+
+QByteArray bytesOf(std::string_view text)
+{
+    return QByteArray(text.data(), qsizetype(text.size()));
+}
+
+std::string_view viewOf(const QByteArray& bytes)
+{
+    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
+}
+
+const QByteArray& dataStart()
+{
+    static const QByteArray m = bytesOf(protocol::kDataStart);
+    return m;
+}
+
+const QByteArray& dataEnd()
+{
+    static const QByteArray m = bytesOf(protocol::kDataEnd);
+    return m;
+}
+
+const QByteArray& fileOpening()
+{
+    static const QByteArray m = QByteArray::fromStdString(protocol::openingMarker("RETNEWCLIENT"));
+    return m;
+}
+
+// ":RETNEWCLIENT¤#DATAEND#" put together at run time, so that this program's
+// own file never holds it whole and can be sent through this path itself.
+const QByteArray& fileClosing()
+{
+    static const QByteArray m = QByteArray::fromStdString(protocol::closingMarker("RETNEWCLIENT")) + dataEnd();
+    return m;
+}
+
+const QByteArray& versionOpening()
+{
+    static const QByteArray m = QByteArray::fromStdString(protocol::openingMarker("RETSERVERVERSION"));
+    return m;
+}
+
+const QByteArray& versionClosing()
+{
+    static const QByteArray m = QByteArray::fromStdString(protocol::closingMarker("RETSERVERVERSION"));
+    return m;
+}
+
+bool isBlank(const QByteArray& bytes)
+{
+    return protocol::trimControl(viewOf(bytes)).empty();
+}
+
+// Where a trailing piece of `text` could be the beginning of `marker`; the
+// text's size when no such piece is there.
+qsizetype partialMarkerAt(const QByteArray& text, const QByteArray& marker)
+{
+    for (qsizetype n = std::min(text.size(), marker.size() - 1); n > 0; --n) {
+        if (QByteArrayView(text).last(n) == QByteArrayView(marker).first(n))
+            return text.size() - n;
+    }
+    return text.size();
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- receiver
+
+void UpdateReceiver::reset()
+{
+    m_mode = Mode::Idle;
+    m_carry.clear();
+    m_held.clear();
+    m_searchFrom = 0;
+    m_fileBytes = 0;
+}
+
+std::vector<UpdateReceiver::Event> UpdateReceiver::feed(const QByteArray& chunk)
+{
+    std::vector<Event> out;
+    QByteArray data = chunk;
+    while (!data.isEmpty()) {
+        switch (m_mode) {
+        case Mode::Discard:
+            return out;
+        case Mode::Idle:
+            feedIdle(data, out);
+            break;
+        case Mode::Undecided: {
+            m_held += data;
+            data.clear();
+            const QByteArray& opening = fileOpening();
+            if (m_held.size() < opening.size() && opening.startsWith(m_held))
+                return out;   // not enough yet to tell a file from a text block
+            data.swap(m_held);
+            m_searchFrom = 0;
+            if (data.startsWith(opening)) {
+                data.remove(0, opening.size());
+                m_mode = Mode::File;
+                m_fileBytes = 0;
+                out.push_back({EventKind::FileBegin, {}});
+            } else {
+                m_mode = Mode::Text;
+            }
+            break;
+        }
+        case Mode::File:
+            feedFile(data, out);
+            break;
+        case Mode::Text:
+            feedText(data, out);
+            break;
+        }
+    }
+    return out;
+}
+
+void UpdateReceiver::feedIdle(QByteArray& data, std::vector<Event>& out)
+{
+    QByteArray text = m_carry.isEmpty() ? std::move(data) : m_carry + data;
+    m_carry.clear();
+    data.clear();
+
+    const qsizetype start = text.indexOf(dataStart());
+    if (start >= 0) {
+        QByteArray before = text.left(start);
+        if (!isBlank(before))
+            out.push_back({EventKind::Message, before});
+        data = text.mid(start + dataStart().size());
+        m_held.clear();
+        m_mode = Mode::Undecided;
+        return;
+    }
+
+    // TCP may cut a version answer or a block's first marker anywhere: keep
+    // the unfinished piece for the next read.
+    qsizetype keepFrom = partialMarkerAt(text, dataStart());
+    const qsizetype open = text.indexOf(versionOpening());
+    if (open >= 0 && open < keepFrom && text.indexOf(versionClosing(), open) < 0)
+        keepFrom = open;
+    if (text.size() - keepFrom > kCarryLimit)
+        keepFrom = text.size();
+    m_carry = text.mid(keepFrom);
+    text.truncate(keepFrom);
+    if (!isBlank(text))
+        out.push_back({EventKind::Message, text});
+}
+
+bool UpdateReceiver::overLimit(qint64 held, std::vector<Event>& out)
+{
+    const qint64 limit = m_mode == Mode::File ? m_fileLimit : kTextLimit;
+    if (held <= limit)
+        return false;
+    out.push_back({EventKind::Overflow, {}});
+    m_mode = Mode::Discard;
+    m_held.clear();
+    return true;
+}
+
+void UpdateReceiver::feedFile(QByteArray& data, std::vector<Event>& out)
+{
+    const QByteArray& closing = fileClosing();
+    m_held += data;
+    data.clear();
+
+    // The file ends at the closing markers that end the data received so far
+    // (the server may add up to two bytes behind them). The same bytes
+    // further inside are part of the file.
+    for (qsizetype at = m_held.indexOf(closing, m_searchFrom); at >= 0;
+         at = m_held.indexOf(closing, m_searchFrom)) {
+        if (m_held.size() - (at + closing.size()) <= 2) {
+            if (overLimit(m_fileBytes + at, out))
+                return;
+            m_fileBytes += at;
+            out.push_back({EventKind::FileData, m_held.left(at)});
+            out.push_back({EventKind::FileEnd, {}});
+            m_held.clear();
+            m_searchFrom = 0;
+            m_mode = Mode::Idle;
+            return;
+        }
+        m_searchFrom = at + 1;
+    }
+
+    // Everything but what could be the beginning of the closing markers.
+    const qsizetype keep = closing.size() - 1;
+    if (m_held.size() <= keep)
+        return;
+    const qsizetype release = m_held.size() - keep;
+    if (overLimit(m_fileBytes + release, out))
+        return;
+    m_fileBytes += release;
+    out.push_back({EventKind::FileData, m_held.left(release)});
+    m_held.remove(0, release);
+    m_searchFrom = 0;
+}
+
+void UpdateReceiver::feedText(QByteArray& data, std::vector<Event>& out)
+{
+    const qsizetype from = std::max<qsizetype>(0, m_held.size() - (dataEnd().size() - 1));
+    m_held += data;
+    data.clear();
+    const qsizetype end = m_held.indexOf(dataEnd(), from);
+    if (end < 0) {
+        overLimit(m_held.size(), out);
+        return;
+    }
+    QByteArray block = m_held.left(end);
+    data = m_held.mid(end + dataEnd().size());
+    m_held.clear();
+    m_mode = Mode::Idle;
+    if (!isBlank(block))
+        out.push_back({EventKind::Message, block});
+}
+
+// ---------------------------------------------------------------- client
 
 UpdateClient::UpdateClient(ProgramState& state, SettingsStore& settings, ClientIdentity& identity,
                            UserInterface& ui, ServerConnection& mainConnection, QObject* parent)
     : QObject(parent), m_state(state), m_settings(settings), m_identity(identity), m_ui(ui),
       m_main(mainConnection)
 {
+    m_updateTimer.setSingleShot(true);
+    m_updateTimer.setInterval(m_connectMs);
+    connect(&m_updateTimer, &QTimer::timeout, this, &UpdateClient::UpdateTimerTimer);
+    connect(&m_socket, &QTcpSocket::connected, this, &UpdateClient::UpdateSocketConnect);
+    connect(&m_socket, &QTcpSocket::readyRead, this, &UpdateClient::UpdateSocketRead);
+    connect(&m_socket, &QTcpSocket::errorOccurred, this, &UpdateClient::UpdateSocketError);
+    connect(&m_socket, &QTcpSocket::disconnected, this, &UpdateClient::UpdateSocketDisconnect);
+    m_mainEndpoint = [this] {
+        return MainEndpoint{m_main.hostName(), m_main.address(), m_main.port()};
+    };
 }
 
-UpdateClient::~UpdateClient() = default;
+UpdateClient::~UpdateClient()
+{
+    m_socket.disconnect(this);
+    m_socket.abort();
+}
 
-// Placeholder until the update check is built: never updates.
-bool UpdateClient::RunUpdateCheck() { return false; }
+void UpdateClient::setWaits(int connectMs, int answerMs, int downloadMs)
+{
+    m_connectMs = connectMs;
+    m_answerMs = answerMs;
+    m_downloadMs = downloadMs;
+}
+
+void UpdateClient::setScreenCentreSource(std::function<QPoint()> source)
+{
+    m_screenCentre = std::move(source);
+}
+
+void UpdateClient::setMainEndpointSource(std::function<MainEndpoint()> source)
+{
+    m_mainEndpoint = std::move(source);
+}
+
+void UpdateClient::setDownloadLimit(qint64 bytes)
+{
+    m_receiver.setFileLimit(bytes);
+}
+
+QString UpdateClient::programFile() const
+{
+    if (!m_state.programFilePath.isEmpty())
+        return m_state.programFilePath;
+    return QCoreApplication::applicationFilePath();
+}
+
+QString UpdateClient::programFileName() const
+{
+    return QFileInfo(programFile()).fileName();
+}
+
+void UpdateClient::restartTimer(int ms)
+{
+    m_updateTimer.stop();
+    m_updateTimer.setInterval(ms);
+    m_updateTimer.start();
+}
+
+void UpdateClient::waitUntil(const std::function<bool()>& done)
+{
+    while (!done()) {
+        QEventLoop loop;
+        m_loop = &loop;
+        loop.exec();
+        m_loop = nullptr;
+    }
+}
+
+void UpdateClient::wake()
+{
+    if (m_loop)
+        m_loop->quit();
+}
+
+bool UpdateClient::RunUpdateCheck()
+{
+    if (m_running)
+        return false;
+    m_running = true;
+    struct Running {
+        bool& flag;
+        ~Running() { flag = false; }
+    } running{m_running};
+
+    if (m_socket.state() != QAbstractSocket::UnconnectedState)
+        m_socket.abort();
+    m_receiver.reset();
+    dropFile();
+    m_fileFailed = false;
+    m_gaveUp = false;
+    m_connectionLost = false;
+    m_requested = false;
+    m_wanted = 0;
+
+    const MainEndpoint main = m_mainEndpoint();
+    QString host = main.host.trimmed();
+    if (host.isEmpty())
+        host = main.address;
+    const QString name =
+        m_settings.ReadServerSettingDef(QStringLiteral("ServerSettings"), QStringLiteral("UpdateServerName"), host)
+            .trimmed();
+    int port = SettingsStore::toIntDef(
+        m_settings.ReadServerSetting(QStringLiteral("ServerSettings"), QStringLiteral("UpdateServerPort")),
+        main.port);
+    if (port < 0 || port > 65535)
+        port = main.port;
+
+    m_waitExpired = false;
+    restartTimer(m_connectMs);
+    m_updateState = StateWaiting;
+    m_restarting = false;
+    m_saveFailed = false;
+
+    if (IsNumericAddress(name)) {
+        // Only the four parts that make it an address count.
+        const QString address = name.split(u'.').mid(0, 4).join(u'.');
+        m_socket.connectToHost(QHostAddress(address), quint16(port));
+    } else {
+        m_socket.connectToHost(name, quint16(port));
+    }
+    waitUntil([this] { return m_waitExpired || m_socket.state() == QAbstractSocket::ConnectedState; });
+    if (m_waitExpired && !m_restarting)
+        return false;
+
+    const auto endWithoutUpdate = [this] {
+        m_updateTimer.stop();
+        m_socket.abort();
+        dropFile();
+        m_receiver.reset();
+        return false;
+    };
+    const auto endWithRestart = [this] {
+        // Closes the update connection in a while, unless the program has ended by then.
+        restartTimer(m_answerMs);
+        return true;
+    };
+
+    if (!m_restarting) {
+        m_waitExpired = false;
+        restartTimer(m_answerMs);
+        waitUntil([this] { return m_waitExpired || m_updateState != StateWaiting || m_connectionLost; });
+    }
+    if (m_restarting)
+        return endWithRestart();
+    if (m_waitExpired || m_updateState == StateWaiting)
+        return endWithoutUpdate();
+    if (m_updateState == StateCurrent) {
+        restartTimer(m_answerMs);
+        return false;
+    }
+
+    m_waitExpired = false;
+    restartTimer(m_downloadMs);
+    waitUntil([this] {
+        return m_waitExpired || m_restarting || m_saveFailed || m_gaveUp || m_connectionLost;
+    });
+    m_updateTimer.stop();
+    // A program already started must not be left running beside this one.
+    if (m_restarting)
+        return endWithRestart();
+    return endWithoutUpdate();
+}
+
+void UpdateClient::sendText(const QByteArray& wireBytes)
+{
+    if (m_socket.state() == QAbstractSocket::ConnectedState)
+        m_socket.write(wireBytes);
+}
+
+void UpdateClient::UpdateSocketConnect()
+{
+    try {
+        const QString program = programFile();
+        const QString fileName = programFileName();
+        const int own = VersionNumber(TCEVersionInfo(program).ProductVersion);
+        m_wanted = SettingsStore::toIntDef(m_settings.ReadSetting(QStringLiteral("CHECKVERSION"), fileName), own);
+        const std::string client = toWireString(m_identity.GetClientName());
+        const int type = int(m_state.ProgramType);
+        sendText(QByteArray::fromStdString(protocol::buildGetServerVersion(client, type)));
+
+        if (own >= m_wanted) {
+            m_updateState = StateCurrent;
+        } else {
+            m_updateState = StateUpdating;
+            const QString folder = m_state.paths.UpdateFolder;
+            const QString local = folder.isEmpty() ? QString() : folder + fileName;
+            bool started = false;
+            if (!local.isEmpty() && QFileInfo(local).isFile()) {
+                const TCEVersionInfo waiting(local);
+                // A waiting copy that cannot be started is fetched anew.
+                started = waiting.valid && VersionNumber(waiting.ProductVersion) == m_wanted && startProgram(local);
+            }
+            if (started) {
+                m_restarting = true;
+            } else {
+                m_requested = true;
+                sendText(QByteArray::fromStdString(
+                    protocol::buildGetNewClient(toWireString(fileName), client, type)));
+            }
+        }
+    } catch (const std::exception& e) {
+        m_ui.showInfo(kErrorInConnect + QString::fromLocal8Bit(e.what()));
+    }
+    wake();
+}
+
+void UpdateClient::UpdateSocketRead()
+{
+    // Qt does not announce new data again while this runs; a message box
+    // below would otherwise strand what arrives meanwhile.
+    if (m_inRead)
+        return;
+    m_inRead = true;
+    while (m_socket.bytesAvailable() > 0) {
+        const QByteArray chunk = m_socket.readAll();
+        try {
+            handleChunk(chunk);
+        } catch (const std::exception& e) {
+            m_ui.showInfo(kErrorInRead + QString::fromLocal8Bit(e.what()));
+        }
+    }
+    m_inRead = false;
+}
+
+void UpdateClient::handleChunk(const QByteArray& chunk)
+{
+    for (const UpdateReceiver::Event& event : m_receiver.feed(chunk)) {
+        switch (event.kind) {
+        case UpdateReceiver::EventKind::Message:
+            handleMessage(event.bytes);
+            break;
+        case UpdateReceiver::EventKind::FileBegin:
+            beginFile();
+            break;
+        case UpdateReceiver::EventKind::FileData:
+            writeFile(event.bytes);
+            break;
+        case UpdateReceiver::EventKind::FileEnd:
+            finishFile();
+            break;
+        case UpdateReceiver::EventKind::Overflow:
+            if (m_file) {
+                dropFile();
+                m_fileFailed = true;
+                m_ui.showInfo(kTooLarge.arg(m_receiver.fileLimit() / (1024 * 1024)));
+            }
+            break;
+        }
+    }
+}
+
+void UpdateClient::handleMessage(const QByteArray& message)
+{
+    QByteArray text = message;
+    if (const qsizetype at = text.indexOf(dataStart()); at >= 0)
+        text.remove(at, dataStart().size());
+    if (const qsizetype at = text.indexOf(dataEnd()); at >= 0)
+        text.remove(at, dataEnd().size());
+
+    const std::string_view view = viewOf(text);
+    if (const auto span = protocol::findFrame(view, "RETSERVERVERSION"))
+        m_state.UpdateServerVersionText =
+            fromWire(protocol::readServerVersion(protocol::frameCopy(view, *span)));
+
+    const qsizetype error = text.indexOf(bytesOf(protocol::kErrorMarker));
+    if (error >= 0 && !text.contains("ERROR: 001"))
+        m_ui.showInfo(kServerError + fromWire(text.mid(error + 7)));
+}
+
+void UpdateClient::beginFile()
+{
+    dropFile();
+    m_fileFailed = false;
+    if (!m_requested) {
+        // Nothing was asked for: a program file nobody requested is not stored.
+        m_fileFailed = true;
+        return;
+    }
+    const QString folder = m_state.paths.UpdateFolder;
+    if (folder.isEmpty() || !QDir().mkpath(folder)) {
+        saveFailed();
+        return;
+    }
+    m_file = std::make_unique<QTemporaryFile>(folder + programFileName() + QStringLiteral(".XXXXXX.part"));
+    if (!m_file->open()) {
+        saveFailed();
+        return;
+    }
+    m_lastProgress = 0;
+    m_progressClock.start();
+    m_ui.updateProgress(0);
+}
+
+void UpdateClient::writeFile(const QByteArray& bytes)
+{
+    if (m_fileFailed || !m_file)
+        return;
+    if (m_file->write(bytes) != bytes.size()) {
+        saveFailed();
+        return;
+    }
+    reportProgress(false);
+}
+
+void UpdateClient::reportProgress(bool force)
+{
+    const qint64 bytes = m_file ? m_file->pos() : 0;
+    if (bytes == m_lastProgress && !force)
+        return;
+    if (force || bytes - m_lastProgress >= kProgressStepBytes || m_progressClock.elapsed() >= kProgressStepMs) {
+        m_lastProgress = bytes;
+        m_progressClock.restart();
+        m_ui.updateProgress(bytes);
+    }
+}
+
+void UpdateClient::finishFile()
+{
+    if (m_fileFailed || !m_file)
+        return;
+    reportProgress(true);
+    if (!m_file->flush()) {
+        saveFailed();
+        return;
+    }
+    const QString temp = m_file->fileName();
+    m_file->close();
+
+    // Only a file that says it is the wanted version (or newer) replaces the
+    // one in the update folder and is started.
+    const TCEVersionInfo info(temp);
+    if (!info.valid) {
+        giveUp(kNoVersionBlock);
+        return;
+    }
+    const int number = VersionNumber(info.ProductVersion);
+    if (number < m_wanted) {
+        giveUp(kVersionTooOld.arg(info.ProductVersion).arg(m_wanted));
+        return;
+    }
+
+    const QString target = m_state.paths.UpdateFolder + programFileName();
+    if (!QFile::setPermissions(temp, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                                         | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther)
+        || std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(target).constData()) != 0) {
+        saveFailed();
+        return;
+    }
+    m_file->setAutoRemove(false);
+    m_file.reset();
+
+    if (startProgram(target)) {
+        m_restarting = true;
+        wake();
+    } else {
+        m_gaveUp = true;
+        wake();
+        m_ui.showInfo(kStartFailed + target);
+    }
+}
+
+void UpdateClient::dropFile()
+{
+    // The temporary file goes with its object; the copy in place stays.
+    m_file.reset();
+}
+
+void UpdateClient::saveFailed()
+{
+    dropFile();
+    m_fileFailed = true;
+    m_saveFailed = true;
+    wake();
+    m_ui.showInfo(kSaveFailed + m_state.paths.UpdateFolder + QStringLiteral("!"));
+}
+
+void UpdateClient::giveUp(const QString& message)
+{
+    dropFile();
+    m_fileFailed = true;
+    m_gaveUp = true;
+    wake();
+    m_ui.showInfo(message);
+}
+
+bool UpdateClient::startProgram(const QString& path)
+{
+    // Executable for its owner; nobody else may write it.
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                                    | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    const QFile::Permissions now = QFileInfo(path).permissions();
+    if (now & (QFile::WriteGroup | QFile::WriteOther))
+        return false;
+    return QProcess::startDetached(path, RestartParameters(m_state.commandLine.params()),
+                                   m_state.paths.ProgramFolder);
+}
+
+void UpdateClient::UpdateSocketError(QAbstractSocket::SocketError error)
+{
+    // The server closing the connection is its end, not a failure.
+    if (error == QAbstractSocket::RemoteHostClosedError)
+        return;
+    const QPoint centre = m_screenCentre ? m_screenCentre() : QPoint();
+    m_ui.showBalloon(QStringLiteral("Information"), kSocketError + QString::number(int(error)), 2, 5000,
+                     BalloonTarget{QString(), centre});
+}
+
+void UpdateClient::UpdateSocketDisconnect()
+{
+    UpdateSocketRead();
+    m_connectionLost = true;
+    wake();
+}
+
+void UpdateClient::UpdateTimerTimer()
+{
+    m_waitExpired = true;
+    m_updateTimer.stop();
+    m_socket.abort();
+    wake();
+}
 
 } // namespace quvo

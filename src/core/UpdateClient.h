@@ -1,10 +1,19 @@
 #pragma once
 // Self-update: at the first connect, compare the own version with the wanted
 // one and fetch, store and start the wanted program file.
+#include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
+#include <QPoint>
 #include <QString>
 #include <QTcpSocket>
 #include <QTimer>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QEventLoop;
+class QTemporaryFile;
 
 namespace quvo {
 
@@ -14,9 +23,64 @@ class ClientIdentity;
 class UserInterface;
 class ServerConnection;
 
+// What arrives on the update connection, cut into messages and the program
+// file. No sockets here: the bytes of each read go in, events come out.
+// Markers split across reads are still found; a block is bounded.
+class UpdateReceiver {
+public:
+    enum class EventKind {
+        Message,    // text outside a file block (an enveloped text block without its markers)
+        FileBegin,  // a RETNEWCLIENT block starts
+        FileData,   // the next bytes of the file
+        FileEnd,    // the file is complete
+        Overflow,   // the block grew past its bound; everything after it is dropped
+    };
+    struct Event {
+        EventKind kind;
+        QByteArray bytes;
+    };
+
+    static constexpr qint64 kDefaultFileLimit = 256LL * 1024 * 1024;
+    static constexpr qint64 kTextLimit = 16LL * 1024 * 1024;
+
+    explicit UpdateReceiver(qint64 fileLimit = kDefaultFileLimit) : m_fileLimit(fileLimit) {}
+
+    std::vector<Event> feed(const QByteArray& chunk);
+    void reset();
+
+    // A block has begun and its end has not arrived (the old DataNotReady).
+    bool collecting() const { return m_mode != Mode::Idle; }
+    qint64 fileBytes() const { return m_fileBytes; }
+    void setFileLimit(qint64 bytes) { m_fileLimit = bytes; }
+    qint64 fileLimit() const { return m_fileLimit; }
+
+private:
+    enum class Mode { Idle, Undecided, File, Text, Discard };
+    void feedIdle(QByteArray& data, std::vector<Event>& out);
+    void feedFile(QByteArray& data, std::vector<Event>& out);
+    void feedText(QByteArray& data, std::vector<Event>& out);
+    bool overLimit(qint64 held, std::vector<Event>& out);
+
+    Mode m_mode = Mode::Idle;
+    QByteArray m_carry;   // Idle: an unfinished frame or marker from the last read
+    QByteArray m_held;    // Undecided/File/Text: bytes not yet passed on
+    qsizetype m_searchFrom = 0;
+    qint64 m_fileBytes = 0;
+    qint64 m_fileLimit;
+};
+
 class UpdateClient : public QObject {
     Q_OBJECT
 public:
+    enum UpdateStateValue { StateWaiting = 0, StateCurrent = 1, StateUpdating = 2 };
+
+    // The main connection as the defaults of the update server see it.
+    struct MainEndpoint {
+        QString host;
+        QString address;
+        quint16 port = 0;
+    };
+
     UpdateClient(ProgramState& state, SettingsStore& settings, ClientIdentity& identity, UserInterface& ui,
                  ServerConnection& mainConnection, QObject* parent = nullptr);
     ~UpdateClient() override;
@@ -25,12 +89,77 @@ public:
     // program has been started and this instance must end.
     bool RunUpdateCheck();
 
+    // The three waits: for the connection, for the first answer, for the file.
+    void setWaits(int connectMs, int answerMs, int downloadMs);
+    // The balloon about a socket error points here (the desktop's centre);
+    // only a front end with screens knows it.
+    void setScreenCentreSource(std::function<QPoint()> source);
+    // Seams for tests.
+    void setMainEndpointSource(std::function<MainEndpoint()> source);
+    void setDownloadLimit(qint64 bytes);
+
+    int UpdateState() const { return m_updateState; }
+    bool UpdateRestarting() const { return m_restarting; }
+    bool UpdateSaveFailed() const { return m_saveFailed; }
+    bool UpdateWaitExpired() const { return m_waitExpired; }
+    QTcpSocket& updateSocket() { return m_socket; }
+
 private:
+    void UpdateSocketConnect();
+    void UpdateSocketRead();
+    void UpdateSocketError(QAbstractSocket::SocketError error);
+    void UpdateSocketDisconnect();
+    void UpdateTimerTimer();
+
+    void restartTimer(int ms);
+    void waitUntil(const std::function<bool()>& done);
+    void wake();
+    void handleChunk(const QByteArray& chunk);
+    void handleMessage(const QByteArray& text);
+    void beginFile();
+    void writeFile(const QByteArray& bytes);
+    void finishFile();
+    void dropFile();
+    void saveFailed();
+    void giveUp(const QString& message);
+    void reportProgress(bool force);
+    bool startProgram(const QString& path);
+    void sendText(const QByteArray& wireBytes);
+    QString programFile() const;
+    QString programFileName() const;
+
     ProgramState& m_state;
     SettingsStore& m_settings;
     ClientIdentity& m_identity;
     UserInterface& m_ui;
     ServerConnection& m_main;
+
+    QTcpSocket m_socket;
+    QTimer m_updateTimer;
+    QEventLoop* m_loop = nullptr;
+    bool m_running = false;
+    bool m_inRead = false;
+
+    int m_connectMs = 5000;
+    int m_answerMs = 5000;
+    int m_downloadMs = 60000;
+    std::function<QPoint()> m_screenCentre;
+    std::function<MainEndpoint()> m_mainEndpoint;
+
+    int m_updateState = StateWaiting;
+    bool m_restarting = false;
+    bool m_saveFailed = false;
+    bool m_waitExpired = false;
+    bool m_gaveUp = false;          // the download ended without a program to start
+    bool m_connectionLost = false;
+    bool m_requested = false;       // GETNEWCLIENT went out in this check
+    int m_wanted = 0;
+
+    UpdateReceiver m_receiver;
+    std::unique_ptr<QTemporaryFile> m_file;
+    bool m_fileFailed = false;
+    qint64 m_lastProgress = 0;
+    QElapsedTimer m_progressClock;
 };
 
 } // namespace quvo
