@@ -57,14 +57,15 @@ QString firstAbsolute(const QString& list)
 }
 
 // One settings key path component as a file name: never "." or "..", and
-// short enough for the file system (255 bytes with ".ini"); an over-long
-// name keeps its start and gets a hash of the whole so that two long keys
-// cannot meet in one file.
+// short enough for the file system's 255 bytes even with the suffixes that
+// the lock and the temporary file of a save append; an over-long name keeps
+// its start and gets a hash of the whole so that two long keys cannot meet
+// in one file.
 QString fileNameFor(QString component)
 {
     if (component.isEmpty() || component == u"." || component == u"..")
         component.replace(u'.', u'_').prepend(u'_');
-    constexpr qsizetype kMaxBytes = 255 - 4;
+    constexpr qsizetype kMaxBytes = 200;
     if (component.toUtf8().size() <= kMaxBytes)
         return component + QStringLiteral(".ini");
     const QString hash = QString::fromLatin1(

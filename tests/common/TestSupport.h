@@ -1,0 +1,64 @@
+#pragma once
+// Fakes shared by the common tests.
+#include "common/ServerIniLink.h"
+#include "common/UserInterface.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <functional>
+
+namespace quvo::test {
+
+// The main connection as the settings store sees it.
+class FakeIniLink : public ServerIniLink {
+public:
+    bool up = true;
+    QList<QByteArray> frames;
+    std::function<void(const QByteArray&)> onFrame;
+
+    bool isConnectionUp() const override { return up; }
+    void sendFrame(const QByteArray& wireBytes) override
+    {
+        frames.append(wireBytes);
+        if (onFrame)
+            onFrame(wireBytes);
+    }
+};
+
+// Records what would have been shown; questions are answered from a list.
+class RecordingUi : public UserInterface {
+public:
+    QStringList infos;
+    QList<bool> answers;
+
+    void showInfo(const QString& text) override { infos.append(text); }
+    bool askYesNo(const QString& text) override
+    {
+        infos.append(text);
+        return answers.isEmpty() ? false : answers.takeFirst();
+    }
+    void showBalloon(const QString&, const QString&, int, int, const BalloonTarget&) override {}
+    void setStatusText(const QString&) override {}
+    void setIndicator(Indicator) override {}
+    void setWindowTitle(const QString&) override {}
+    void setDeviceStatus(const QString&, Indicator) override {}
+    void minimizeWindow() override {}
+    void requestQuit() override {}
+    bool settingsDialogVisible() const override { return false; }
+    SettingsPage settingsDialogPage() const override { return SettingsPage::ServerSettings; }
+    void setSettingsTabs(SettingsPage) override {}
+    void showSettingsDialog(SettingsPage) override {}
+    void setPlacePanelVisible(bool) override {}
+    void loadAllCallables(const std::vector<CallableItem>&) override {}
+    void selectStationCallables(const std::vector<int>&) override {}
+};
+
+} // namespace quvo::test
+
+int runBasicsTests(int argc, char** argv);
+int runSettingsTests(int argc, char** argv);
+int runIdentityTests(int argc, char** argv);
+int runVersionTests(int argc, char** argv);
