@@ -102,6 +102,12 @@ bool DeviceController::BitBtn2Click()
     return found;
 }
 
+bool DeviceController::nameStartsLookup() const
+{
+    // Ordinal: a leading blank or control character does not start it.
+    return QString::compare(m_name, QStringLiteral(" "), Qt::CaseSensitive) > 0;
+}
+
 void DeviceController::ShowDeviceStatus()
 {
     if (m_deviceId == 0)

@@ -23,6 +23,7 @@ public:
     void restoreName();                        // from TellStickDevicename
     void Edit1Change(const QString& text);     // writes the setting at once
     bool BitBtn2Click();                       // lookup; true when found
+    bool nameStartsLookup() const;             // at first activation: name above " "
     void ShowDeviceStatus();
     void Panel4DblClick();                     // manual switch
     void turnOn();                             // no-op without a device

@@ -35,6 +35,8 @@ private slots:
     void lookupWithEmptyNameDeselectsAndKeepsPanel();
     void lookupShowsLastCommandFromEarlierRun();
     void nameFieldIsStoredAndTakesEffectAtNextLookup();
+    void onlyPrintableNamesStartTheFirstLookup();
+    void simulatorRemembersWithoutLogAndKnowsNoStrangers();
 
     // Library loading
     void missingLibraryIsToldOnce();
@@ -181,6 +183,43 @@ void TestDevice::nameFieldIsStoredAndTakesEffectAtNextLookup()
     QCOMPARE(restored.TellStickDeviceId(), 2);
 }
 
+void TestDevice::onlyPrintableNamesStartTheFirstLookup()
+{
+    DeviceTestRig rig("1:Lampa");
+    const struct {
+        QString name;
+        bool starts;
+    } cases[] = {
+        {QString(), false},
+        {QStringLiteral(" "), false},
+        {QStringLiteral(" Lampa"), true},   // ordinal: longer than " "
+        {QStringLiteral("\tLampa"), false},
+        {QStringLiteral("!"), true},
+        {QStringLiteral("Lampa"), true},
+        {QStringLiteral("Åskvarnare"), true},
+    };
+    for (const auto& c : cases) {
+        rig.device->Edit1Change(c.name);
+        QVERIFY2(rig.device->nameStartsLookup() == c.starts, qPrintable(c.name));
+    }
+}
+
+void TestDevice::simulatorRemembersWithoutLogAndKnowsNoStrangers()
+{
+    DeviceTestRig rig("1:Lampa");
+    qunsetenv("TELLDUS_SIM_LOG");
+    QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
+    rig.device->turnOn();
+    // A new lookup initialises the library again; the last command stays.
+    QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
+    QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned On"));
+    QVERIFY(!QFile::exists(rig.logPath()));
+
+    QCOMPARE(rig.lib.name(99), QString());
+    QCOMPARE(rig.lib.lastSentCommand(99, 3), 0);
+    QCOMPARE(rig.lib.lastSentCommand(1, TelldusLibrary::kTurnOff), 0);
+}
+
 void TestDevice::missingLibraryIsToldOnce()
 {
     DeviceTestRig rig("1:Lampa", "/nonexistent/libtelldus-missing.so");
@@ -281,7 +320,7 @@ void TestDevice::activationRunsForTheSetSeconds()
 
     // A further call neither sends a command nor extends the activation;
     // setting the same seconds again does not restart the countdown either.
-    QTest::qWait(400);
+    QTest::qWait(500);
     rig.activation->StartActivation();
     rig.activation->SpinEdit1Change(1);
     rig.activation->RadioButton2Click();
@@ -291,7 +330,7 @@ void TestDevice::activationRunsForTheSetSeconds()
     const auto sent = rig.sent();
     QCOMPARE(commandsFor(sent, 1), (QStringList{"ON", "OFF"}));
     const qint64 length = sent[1].ms - sent[0].ms;
-    QVERIFY2(length >= 950 && length < 1300, qPrintable(QString::number(length)));
+    QVERIFY2(length >= 950 && length < 1450, qPrintable(QString::number(length)));
     QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned Off"));
 
     // Once ended, the next qualifying list starts a new activation.
@@ -355,11 +394,11 @@ void TestDevice::blinkingAlternatesAndEndsOff()
         QCOMPARE(sent[i].on, i % 2 == 0);
         const qint64 gap = sent[i + 1].ms - sent[i].ms;
         if (i + 2 < sent.size())
-            QVERIFY2(gap >= 80 && gap <= 200, qPrintable(QStringLiteral("gap %1 at %2").arg(gap).arg(i)));
+            QVERIFY2(gap >= 80 && gap <= 350, qPrintable(QStringLiteral("gap %1 at %2").arg(gap).arg(i)));
     }
     QVERIFY(!sent.last().on);
     const qint64 length = sent.last().ms - sent.first().ms;
-    QVERIFY2(length >= 950 && length < 1300, qPrintable(QString::number(length)));
+    QVERIFY2(length >= 950 && length < 1450, qPrintable(QString::number(length)));
 
     // Blink steps do not refresh the panel; only the end does.
     QCOMPARE(rig.ui.deviceStatus.size(), published + 1);

@@ -11,8 +11,9 @@
 //                        "<ms since epoch> ON|OFF <id>\n", appended with a
 //                        single write so another process sees it at once.
 //
-// tdLastSentCommand answers from the log when there is one (so the last state
-// survives a restart of the client), otherwise from memory.
+// tdLastSentCommand answers from what this process sent, on top of what the
+// log held when the environment was read, so the last state survives a
+// restart of the client.
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -80,6 +81,8 @@ std::string toCodePage(const std::string& utf8)
     return out;
 }
 
+void loadLog(State& s);
+
 void readEnvironment(State& s)
 {
     s.devices.clear();
@@ -104,6 +107,7 @@ void readEnvironment(State& s)
         }
         start = end + 1;
     }
+    loadLog(s);
     s.configured = true;
 }
 
@@ -122,12 +126,16 @@ const std::string* findName(const State& s, int id)
     return nullptr;
 }
 
-// Last command for id in the log, 0 when the log names none.
-int lastFromLog(const std::string& path, int id)
+// Last command per id as the log tells it; a line still being written is not
+// a command yet.
+void loadLog(State& s)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (s.logPath.empty())
+        return; // nothing to learn from: keep what this process sent
+    s.lastSent.clear();
+    const int fd = ::open(s.logPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return 0;
+        return;
     std::string content;
     char buf[4096];
     ssize_t n;
@@ -135,12 +143,11 @@ int lastFromLog(const std::string& path, int id)
         content.append(buf, static_cast<size_t>(n));
     ::close(fd);
 
-    int result = 0;
     size_t pos = 0;
     while (pos < content.size()) {
-        size_t end = content.find('\n', pos);
+        const size_t end = content.find('\n', pos);
         if (end == std::string::npos)
-            break; // a line still being written is not a command yet
+            break;
         const std::string line = content.substr(pos, end - pos);
         pos = end + 1;
         const size_t a = line.find(' ');
@@ -148,16 +155,16 @@ int lastFromLog(const std::string& path, int id)
         if (b == std::string::npos)
             continue;
         const std::string word = line.substr(a + 1, b - a - 1);
+        const char* idText = line.c_str() + b + 1;
         char* stop = nullptr;
-        const long lineId = std::strtol(line.c_str() + b + 1, &stop, 10);
-        if (stop == line.c_str() + b + 1 || lineId != id)
+        const long id = std::strtol(idText, &stop, 10);
+        if (stop == idText)
             continue;
         if (word == "ON")
-            result = kTurnOn;
+            s.lastSent[static_cast<int>(id)] = kTurnOn;
         else if (word == "OFF")
-            result = kTurnOff;
+            s.lastSent[static_cast<int>(id)] = kTurnOff;
     }
-    return result;
 }
 
 void send(int id, int command)
@@ -228,14 +235,9 @@ TD_EXPORT char* tdGetName(int id)
 TD_EXPORT int tdLastSentCommand(int id, int methods)
 {
     std::lock_guard lock(g_mutex);
-    State& s = state();
-    int last = 0;
-    if (!s.logPath.empty()) {
-        last = lastFromLog(s.logPath, id);
-    } else {
-        const auto it = s.lastSent.find(id);
-        last = it == s.lastSent.end() ? 0 : it->second;
-    }
+    const State& s = state();
+    const auto it = s.lastSent.find(id);
+    const int last = it == s.lastSent.end() ? 0 : it->second;
     return (last & methods) ? last : 0;
 }
 
