@@ -30,6 +30,7 @@ private slots:
     void settingsKeyFromFolder();
     void initPathsUsesCanonicalWorkingDirectory();
     void initPathsLeavesUpdateFolderEmptyWhenItCannotBeMade();
+    void initPathsFailsWithoutWorkingDirectory();
 
     void isNumericAddress_data();
     void isNumericAddress();
@@ -182,6 +183,23 @@ void BasicsTest::initPathsLeavesUpdateFolderEmptyWhenItCannotBeMade()
     qputenv("XDG_DATA_HOME", oldData);
     QCOMPARE(paths.UpdateFolder, QString());
     QVERIFY(!paths.ProgramFolder.isEmpty());
+}
+
+void BasicsTest::initPathsFailsWithoutWorkingDirectory()
+{
+    const QString oldCwd = QDir::currentPath();
+    {
+        QTemporaryDir gone;
+        QVERIFY(QDir::setCurrent(gone.path()));
+    }
+    QString message;
+    try {
+        InitPaths();
+    } catch (const std::runtime_error& e) {
+        message = QString::fromUtf8(e.what());
+    }
+    QDir::setCurrent(oldCwd);
+    QCOMPARE(message, QStringLiteral("Unable to get Current path"));
 }
 
 void BasicsTest::isNumericAddress_data()
