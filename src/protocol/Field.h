@@ -38,8 +38,10 @@ private:
     mutable std::size_t m_sepCount = std::string_view::npos;
 };
 
-// Lenient integer: optional blanks, optional sign, decimal digits; anything
-// else (or overflow of 32 bits) gives `def`.
+// Lenient integer: optional sign and decimal digits. Bytes up to 32 at either
+// end are ignored, as around every field, so trimmed or not gives the same.
+// Anything else (blanks inside, hex, a fraction, overflow of 32 bits, empty
+// text) gives `def`.
 int toIntDef(std::string_view text, int def = 0);
 
 } // namespace quvo::protocol

@@ -8,7 +8,8 @@
 
 namespace quvo::protocol {
 
-// Days since 1899-12-30 00:00 of "yyyy-MM-dd HH:mm:ss"; 0 when unreadable.
+// Days since 1899-12-30 00:00 of "yyyy-MM-dd HH:mm:ss"; 0 when unreadable or
+// not a real date. Also read: one-digit parts, no seconds, a date alone.
 double readDateTime(std::string_view text);
 
 std::string readServerVersion(std::string_view frameCopy); // field 1
@@ -46,6 +47,8 @@ struct CallList {
     int confirmed = 0;                // callers whose comingLopnr is above 0
     bool hasUnconfirmed() const { return anyCaller && callersRead > confirmed; }
 };
+// A field a record is missing reads as empty text (0 for numbers); an entry
+// without the "¤%" bracket has no callers.
 CallList readCurrentList(std::string_view frameCopy);
 
 // Version text with every '.' removed, as an integer; `def` when unreadable.

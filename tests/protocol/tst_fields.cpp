@@ -191,6 +191,7 @@ void FieldTests::dateTimes()
     QCOMPARE(readDateTime("2024-01-01 12:00:00"), 45292.5);
     QCOMPARE(readDateTime("2024-01-01 06:00"), 45292.25);
     QCOMPARE(readDateTime("2024-01-01"), 45292.0);
+    QCOMPARE(readDateTime("2024-1-1 6:0:0"), 45292.25);
     QCOMPARE(readDateTime(" 2024-02-29 18:00:00 "), 45351.75);
     QCOMPARE(readDateTime("1899-12-29 12:00:00"), -1.5);
     QVERIFY(qAbs(readDateTime("2023-06-15 08:30:15") - (45092 + (8 * 3600 + 30 * 60 + 15) / 86400.0)) < 1e-9);
