@@ -23,6 +23,14 @@ public:
     void LoadAllCallables(const std::vector<CallableItem>& records);
     void SelectStationCallables(const std::vector<int>& ids);
 
+    // Every closing of the dialog passes here (FormClose).
+    void done(int result) override;
+    // The wait after saving the server settings; 1000 ms unless a test shortens it.
+    void setSavePauseMs(int ms);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     struct Private;
     Private* d;
