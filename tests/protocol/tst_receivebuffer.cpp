@@ -1,6 +1,7 @@
 // The receive path: whatever way TCP cuts the stream, every frame comes out
 // whole, once, in order, and as soon as its last byte has arrived.
 #include "protocol/Frame.h"
+#include "protocol/Readers.h"
 #include "protocol/ReceiveBuffer.h"
 
 #include <QtTest>
@@ -213,6 +214,7 @@ private slots:
     void overflowOfBlock();
     void oversizeFrameInOneRead();
     void clearForgetsEverything();
+    void garbageStaysBounded();
 };
 
 void ReceiveBufferTests::everyCutPointOfShortStreams()
@@ -439,6 +441,38 @@ void ReceiveBufferTests::clearForgetsEverything()
     QCOMPARE(b.held(), std::size_t(0));
     const std::string f = frame("RETINITEXT", "v");
     QCOMPARE(b.feed(f), std::vector<std::string>{f});
+}
+
+void ReceiveBufferTests::garbageStaysBounded()
+{
+    // Pieces of markers in random order: whatever arrives, what is held stays
+    // within the limit plus what a cut marker needs, and nothing is made up.
+    const char* pieces[] = {"\xA4", "A", "CURRENTLIST", ":", "%", "~", "#DATASTART#", "#DATAEND#", "#DATA",
+                            "ERROR: 001", "ERR", " ", ":CURRENTLIST\xA4", "\xA4RETINITEXT:", ":RETINITEXT\xA4"};
+    std::mt19937 rng(3);
+    for (int round = 0; round < 300; ++round) {
+        ReceiveBuffer b(40);
+        std::string sent;
+        std::size_t emitted = 0;
+        for (int i = 0; i < 200; ++i) {
+            std::string chunk;
+            for (int k = 1 + rng() % 6; k > 0; --k)
+                chunk += pieces[rng() % 15];
+            sent += chunk;
+            for (const std::string& t : b.feed(chunk)) {
+                emitted += t.size();
+                // The readers take whatever the dispatcher may hand them.
+                const CallList l = readCurrentList(t);
+                QVERIFY(l.confirmed <= l.callersRead);
+                readAllCallables(t);
+                readStationCallables(t);
+                readClientData(t);
+            }
+            QVERIFY(b.held() <= 40 + 70);
+        }
+        QVERIFY(emitted <= sent.size());
+        b.takeOverflow();
+    }
 }
 
 QObject* createReceiveBufferTests() { return new ReceiveBufferTests; }
