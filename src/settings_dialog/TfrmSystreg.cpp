@@ -10,6 +10,7 @@
 #include <QColorDialog>
 #include <QComboBox>
 #include <QEventLoop>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -186,9 +187,13 @@ void TfrmSystreg::Private::build()
     q->setWindowTitle(kCaption);
     q->setModal(true);
     QFont f = q->font();
-    // Tahoma where it exists; the condensed face keeps the fixed layout readable elsewhere.
-    f.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans Condensed")});
+    f.setFamily(QStringLiteral("Tahoma"));
     f.setPointSize(8);
+    if (QFontInfo(f).family() != QLatin1String("Tahoma")) {
+        // The fixed layout is made for Tahoma's narrow letters; elsewhere a condensed face keeps it whole.
+        f.setFamily(QStringLiteral("DejaVu Sans"));
+        f.setStretch(QFont::Condensed);
+    }
     q->setFont(f);
     q->setFixedSize(573, 391);
     q->setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
@@ -213,6 +218,10 @@ void TfrmSystreg::Private::build()
 
     buildServerPage();
     buildClientPage();
+    // Under an application style sheet a parent's font does not reach its
+    // children, so every control gets it itself.
+    for (QWidget* child : q->findChildren<QWidget*>())
+        child->setFont(q->font());
 
     QObject::connect(PageControl1, &QTabWidget::currentChanged, q, [this](int) {
         if (tabChangesFromCode == 0)
@@ -316,7 +325,8 @@ void TfrmSystreg::Private::buildClientPage()
     GroupBox3 = new QGroupBox(QStringLiteral("Övriga klientuppgifter"), page);
     GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
     GroupBox3->setGeometry(8, 151, 231, 154);
-    labelAbove(GroupBox3, QStringLiteral("Plats:"), 16, 43);
+    auto* placeLabel = new QLabel(QStringLiteral("Plats:"), GroupBox3);
+    placeLabel->move(16, 24);
     Edit3 = lineEdit(GroupBox3, "Edit3", 16, 43, 185);
     Panel6 = new QLabel(QStringLiteral("Färg"), GroupBox3);
     Panel6->setObjectName(QStringLiteral("Panel6"));
