@@ -169,8 +169,10 @@ private slots:
         QTest::keyClick(m_dialog.get(), Qt::Key_Escape);
         QVERIFY(m_dialog->isVisible());
         QCOMPARE(w<QLineEdit>("edServername")->text(), QStringLiteral("ERROR"));
+        w<QLineEdit>("edServername")->setText(QStringLiteral("typed"));
         w<QPushButton>("btnSave")->setFocus();
         QTest::keyClick(w<QPushButton>("btnSave"), Qt::Key_Return);
+        QTest::keyClick(w<QLineEdit>("edServername"), Qt::Key_Enter);
         QCOMPARE(settings().ReadSetting(kServer, QStringLiteral("ServerName")), QStringLiteral("ERROR"));
     }
 
