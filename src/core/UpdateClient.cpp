@@ -337,15 +337,26 @@ void UpdateClient::waitUntil(const std::function<bool()>& done)
     while (!done()) {
         QEventLoop loop;
         m_loop = &loop;
+        m_woken = false;
         loop.exec();
         m_loop = nullptr;
+        if (!m_woken) {
+            // Ended from outside (the program is quitting): the check gives up
+            // at once instead of holding the quit up until its timer.
+            m_waitExpired = true;
+            m_updateTimer.stop();
+            m_socket.abort();
+            return;
+        }
     }
 }
 
 void UpdateClient::wake()
 {
-    if (m_loop)
+    if (m_loop) {
+        m_woken = true;
         m_loop->quit();
+    }
 }
 
 bool UpdateClient::RunUpdateCheck()

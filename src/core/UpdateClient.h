@@ -139,6 +139,7 @@ private:
     QEventLoop* m_loop = nullptr;
     bool m_running = false;
     bool m_inRead = false;
+    bool m_woken = false;
 
     int m_connectMs = 5000;
     int m_answerMs = 5000;

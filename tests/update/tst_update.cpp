@@ -1,0 +1,721 @@
+// The self-update against the server simulator (and, where the simulator
+// cannot send what a case needs, a small in-process server).
+//
+// Program files are small shell scripts that record which copy ran, its
+// working directory and its arguments, with a version block appended after
+// their "exit" in the layout the common reader expects (makeVersionBlock):
+// the shell never reads past the exit, the reader finds the block anywhere.
+#include "common/ClientIdentity.h"
+#include "common/Codec.h"
+#include "common/CommandLine.h"
+#include "common/Paths.h"
+#include "common/ProgramState.h"
+#include "common/SettingsStore.h"
+#include "common/UserInterface.h"
+#include "common/VersionInfo.h"
+#include "core/ServerConnection.h"
+#include "core/UpdateClient.h"
+#include "protocol/Frame.h"
+#include "protocol/Readers.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+using namespace quvo;
+
+namespace {
+
+const QString kProgramName = QStringLiteral("quvo-hwclient");
+const QString kErrorPrefix = QStringLiteral("Servern svarade med följande fel: ");
+
+struct Balloon {
+    QString title, text;
+    int kind = 0, hideAfterMs = 0;
+    QPoint point;
+};
+
+class TestUi : public UserInterface {
+public:
+    QStringList infos;
+    QList<Balloon> balloons;
+    QList<qint64> progress;
+
+    void showInfo(const QString& text) override { infos.append(text); }
+    bool askYesNo(const QString& text) override { infos.append(text); return false; }
+    void showBalloon(const QString& title, const QString& text, int kind, int hideAfterMs,
+                     const BalloonTarget& target) override
+    {
+        balloons.append({title, text, kind, hideAfterMs, target.point});
+    }
+    void setStatusText(const QString&) override {}
+    void setIndicator(Indicator) override {}
+    void setWindowTitle(const QString&) override {}
+    void setDeviceStatus(const QString&, Indicator) override {}
+    void minimizeWindow() override {}
+    void requestQuit() override {}
+    bool settingsDialogVisible() const override { return false; }
+    SettingsPage settingsDialogPage() const override { return SettingsPage::ServerSettings; }
+    void setSettingsTabs(SettingsPage) override {}
+    void showSettingsDialog(SettingsPage) override {}
+    void setPlacePanelVisible(bool) override {}
+    void loadAllCallables(const std::vector<CallableItem>&) override {}
+    void selectStationCallables(const std::vector<int>&) override {}
+    void updateProgress(qint64 bytes) override { progress.append(bytes); }
+};
+
+// The simulator as a child process; its stdout lines are kept.
+class Sim {
+public:
+    QProcess proc;
+    QStringList lines;
+    quint16 port = 0;
+
+    ~Sim()
+    {
+        if (proc.state() != QProcess::NotRunning) {
+            proc.kill();
+            proc.waitForFinished(3000);
+        }
+    }
+
+    bool start(const QStringList& args)
+    {
+        QObject::connect(&proc, &QProcess::readyReadStandardOutput, [this] { collect(); });
+        proc.start(QStringLiteral(QUVO_SERVER_SIM), args);
+        if (!proc.waitForStarted(5000))
+            return false;
+        QElapsedTimer clock;
+        clock.start();
+        while (port == 0 && clock.elapsed() < 5000) {
+            proc.waitForReadyRead(100);
+            for (const QString& l : std::as_const(lines))
+                if (l.startsWith(QLatin1String("LISTENING ")))
+                    port = quint16(l.mid(10).toUInt());
+        }
+        return port != 0;
+    }
+    void command(const QString& line) { proc.write(line.toUtf8() + '\n'); }
+    bool saw(const QString& part) const
+    {
+        for (const QString& l : lines)
+            if (l.contains(part))
+                return true;
+        return false;
+    }
+
+private:
+    void collect()
+    {
+        m_partial += proc.readAllStandardOutput();
+        for (qsizetype nl = m_partial.indexOf('\n'); nl >= 0; nl = m_partial.indexOf('\n')) {
+            lines << QString::fromUtf8(m_partial.left(nl));
+            m_partial.remove(0, nl + 1);
+        }
+    }
+    QByteArray m_partial;
+};
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return f.write(bytes) == bytes.size();
+}
+
+quint16 closedPort()
+{
+    QTcpServer s;
+    s.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = s.serverPort();
+    s.close();
+    return port;
+}
+
+} // namespace
+
+class TestUpdate : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<ProgramState> m_state;
+    std::unique_ptr<SettingsStore> m_settings;
+    std::unique_ptr<ClientIdentity> m_identity;
+    std::unique_ptr<TestUi> m_ui;
+    std::unique_ptr<ServerConnection> m_main;
+    std::unique_ptr<UpdateClient> m_client;
+    QString m_record;      // what the started program wrote
+    QString m_served;      // the file the simulator serves
+    quint16 m_updatePort = 0;
+
+    QString updateCopy() const { return m_state->paths.UpdateFolder + kProgramName; }
+
+    // A program file: a script that records itself, then its version block.
+    QByteArray program(const QByteArray& variant, const QByteArray& version, const QByteArray& filler = {})
+    {
+        const QByteArray rec = QFile::encodeName(m_record);
+        QByteArray s = "#!/bin/sh\n{ echo " + variant + "; pwd; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > '"
+                       + rec + ".tmp'\nmv '" + rec + ".tmp' '" + rec + "'\nexit 0\n";
+        s += filler;
+        if (!version.isEmpty())
+            s += makeVersionBlock({{"FileVersion", version + ".0"}, {"ProductVersion", version}});
+        return s;
+    }
+
+    void wantVersion(const QString& wanted)
+    {
+        m_settings->WriteSetting(QStringLiteral("CHECKVERSION"), kProgramName, wanted);
+    }
+
+    void useEndpoint(quint16 port)
+    {
+        m_updatePort = port;
+        m_client->setMainEndpointSource([this] {
+            return UpdateClient::MainEndpoint{QString(), QStringLiteral("127.0.0.1"), m_updatePort};
+        });
+    }
+
+    bool startSim(Sim& sim, const QStringList& extra = {})
+    {
+        QStringList args{QStringLiteral("--program-file"), m_served};
+        args << extra;
+        if (!sim.start(args))
+            return false;
+        useEndpoint(sim.port);
+        return true;
+    }
+
+    QStringList recordLines() const
+    {
+        return QString::fromUtf8(readAll(m_record)).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+    QStringList updateFolderEntries() const
+    {
+        return QDir(m_state->paths.UpdateFolder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+
+    void expectStarted(const QString& variant)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_record), 5000);
+        const QStringList lines = recordLines();
+        QCOMPARE(lines.value(0), variant);
+        QCOMPARE(QDir(lines.value(1)).canonicalPath(), QDir(m_state->paths.ProgramFolder).canonicalPath());
+        QCOMPARE(lines.mid(2), (QStringList{QStringLiteral("RESTARTING=1"), QStringLiteral("NAME=Reception 2"),
+                                            QStringLiteral("PLACE=Hall")}));
+        const QFile::Permissions perms = QFileInfo(updateCopy()).permissions();
+        QVERIFY(perms & QFile::ExeOwner);
+        QVERIFY(!(perms & (QFile::WriteGroup | QFile::WriteOther)));
+    }
+
+    void expectNotStarted()
+    {
+        QTest::qWait(300);
+        QVERIFY2(!QFile::exists(m_record), "a program was started");
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        const QString root = m_dir->path();
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + QStringLiteral("/config")));
+        qputenv("XDG_CONFIG_DIRS", QFile::encodeName(root + QStringLiteral("/machine")));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(root + QStringLiteral("/data")));
+
+        m_state = std::make_unique<ProgramState>();
+        m_state->paths.ProgramFolder = root + QStringLiteral("/work/");
+        m_state->paths.SettingsFolderKey = settingsKeyFromFolder(m_state->paths.ProgramFolder);
+        m_state->paths.UpdateFolder = root + QStringLiteral("/data/Veltaris/QUVO/");
+        m_state->programFilePath = root + QStringLiteral("/install/") + kProgramName;
+        m_state->commandLine = CommandLine({QStringLiteral("NAME=Reception 2"), QStringLiteral("PLACE=Hall")});
+        QVERIFY(QDir().mkpath(m_state->paths.ProgramFolder));
+        QVERIFY(QDir().mkpath(m_state->paths.UpdateFolder));
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/install")));
+        m_record = root + QStringLiteral("/started.txt");
+        m_served = root + QStringLiteral("/served");
+        QVERIFY(writeFile(m_state->programFilePath, program("own", "1.10.4")));
+
+        m_settings = std::make_unique<SettingsStore>(SettingsLocations::fromEnvironment());
+        m_settings->setSettingsFolderKey(m_state->paths.SettingsFolderKey);
+        m_settings->setIniWaitMs(1000);
+        m_identity = std::make_unique<ClientIdentity>(*m_settings, int(ctHardware));
+        m_identity->setEnvironmentReader([](const char*) { return QString(); });
+        m_identity->setHostNameSource([] { return QStringLiteral("testhost"); });
+        m_settings->setComputerNameSource([this] { return m_identity->GetClientComputerName(); });
+        m_ui = std::make_unique<TestUi>();
+        m_main = std::make_unique<ServerConnection>(*m_state, *m_settings, *m_identity, *m_ui);
+        m_client = std::make_unique<UpdateClient>(*m_state, *m_settings, *m_identity, *m_ui, *m_main);
+        m_client->setWaits(1500, 2000, 4000);
+        m_client->setScreenCentreSource([] { return QPoint(640, 400); });
+    }
+
+    void cleanup()
+    {
+        m_client.reset();
+        m_main.reset();
+        m_ui.reset();
+        m_identity.reset();
+        m_settings.reset();
+        m_state.reset();
+        m_dir.reset();
+    }
+
+    // ------------------------------------------------------------ no update
+
+    void noUpdateWhenNotWanted_data()
+    {
+        QTest::addColumn<QString>("wanted");
+        QTest::newRow("setting missing") << QString();
+        QTest::newRow("same as own") << QStringLiteral("1104");
+        QTest::newRow("older than own") << QStringLiteral("1103");
+        QTest::newRow("not a number") << QStringLiteral("1.10.5");
+    }
+    void noUpdateWhenNotWanted()
+    {
+        QFETCH(QString, wanted);
+        QVERIFY(writeFile(m_served, program("served", "1.10.9")));
+        Sim sim;
+        QVERIFY(startSim(sim));
+        if (!wanted.isEmpty())
+            wantVersion(wanted);
+
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!m_client->RunUpdateCheck());
+        QVERIFY2(clock.elapsed() < 1000, "the check waited although nothing was to be done");
+        QCOMPARE(m_client->UpdateState(), int(UpdateClient::StateCurrent));
+        // The version answer still arrives on the open update connection.
+        QTRY_COMPARE_WITH_TIMEOUT(m_state->UpdateServerVersionText, QStringLiteral("1.10.4"), 3000);
+        QVERIFY(sim.saw(QStringLiteral("GETSERVERVERSION:TESTHOST_Hardware:3:")));
+        QVERIFY(!sim.saw(QStringLiteral("GETNEWCLIENT")));
+        QVERIFY(m_ui->infos.isEmpty());
+        QVERIFY(updateFolderEntries().isEmpty());
+        expectNotStarted();
+    }
+
+    // --------------------------------------------------------- waiting copy
+
+    void waitingCopyOfWantedVersionStartedAtOnce()
+    {
+        QVERIFY(writeFile(m_served, program("served", "1.10.5")));
+        QVERIFY(writeFile(updateCopy(), program("waiting", "1.10.5")));
+        QVERIFY(QFile::setPermissions(updateCopy(), QFile::ReadOwner | QFile::WriteOwner | QFile::WriteOther
+                                                        | QFile::ReadOther));
+        Sim sim;
+        QVERIFY(startSim(sim));
+        wantVersion(QStringLiteral("1105"));
+
+        QVERIFY(m_client->RunUpdateCheck());
+        QCOMPARE(m_client->UpdateState(), int(UpdateClient::StateUpdating));
+        expectStarted(QStringLiteral("waiting"));
+        QTest::qWait(100);
+        QVERIFY(!sim.saw(QStringLiteral("GETNEWCLIENT")));
+        QVERIFY(m_ui->infos.isEmpty());
+    }
+
+    // ------------------------------------------------------------ download
+
+    void downloadInManyPiecesStoredAndStarted()
+    {
+        // Runs of blanks and control bytes (whole pieces of them at this piece
+        // size) and a lone end marker inside the file are file bytes.
+        QByteArray filler = "# " + QByteArray(300, ' ') + "\n";
+        for (int i = 0; i < 40; ++i)
+            filler += QByteArray(13, char(i % 33));
+        filler += "\n# #DATAEND# inside the file\n";
+        filler += QByteArray(4000, 'x') + "\n";
+        const QByteArray served = program("served", "1.10.5", filler);
+        QVERIFY(writeFile(m_served, served));
+        QVERIFY(writeFile(updateCopy(), program("waiting", "1.10.3")));
+        Sim sim;
+        QVERIFY(startSim(sim, {QStringLiteral("--chunk-size"), QStringLiteral("13"), QStringLiteral("--chunk-interval"),
+                               QStringLiteral("0")}));
+        wantVersion(QStringLiteral("1105"));
+
+        QVERIFY(m_client->RunUpdateCheck());
+        QVERIFY(m_client->UpdateRestarting());
+        QVERIFY(sim.saw(QStringLiteral("GETNEWCLIENT:quvo-hwclient:TESTHOST_Hardware:3:")));
+        QCOMPARE(readAll(updateCopy()), served);
+        QCOMPARE(updateFolderEntries(), QStringList{kProgramName});
+        expectStarted(QStringLiteral("served"));
+        // Progress in bytes, growing, ending at the file's size, not once per piece.
+        QVERIFY(!m_ui->progress.isEmpty());
+        QCOMPARE(m_ui->progress.last(), qint64(served.size()));
+        QVERIFY(std::is_sorted(m_ui->progress.begin(), m_ui->progress.end()));
+        QVERIFY(m_ui->progress.size() < served.size() / 13);
+        QVERIFY(m_ui->infos.isEmpty());
+    }
+
+    void cutDownloadKeepsOldCopy()
+    {
+        const QByteArray old = program("waiting", "1.10.3");
+        QVERIFY(writeFile(updateCopy(), old));
+        QVERIFY(writeFile(m_served, program("served", "1.10.5", QByteArray(3000, 'y'))));
+        Sim sim;
+        QVERIFY(startSim(sim, {QStringLiteral("--update-mode"), QStringLiteral("cut")}));
+        m_client->setWaits(1500, 2000, 700);
+        wantVersion(QStringLiteral("1105"));
+
+        QVERIFY(!m_client->RunUpdateCheck());
+        QVERIFY(m_client->UpdateWaitExpired());
+        QCOMPARE(readAll(updateCopy()), old);
+        QCOMPARE(updateFolderEntries(), QStringList{kProgramName});
+        QVERIFY(m_ui->infos.isEmpty());
+        expectNotStarted();
+    }
+
+    void fileBelowWantedVersionNotStarted_data()
+    {
+        QTest::addColumn<QByteArray>("version");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("older") << QByteArray("1.10.4")
+                               << QStringLiteral("Den nedladdade versionen av programmet (1.10.4) är äldre än den "
+                                                 "begärda (1105) och startas därför inte.");
+        QTest::newRow("no block") << QByteArray()
+                                  << QStringLiteral("Den nedladdade versionen av programmet saknar "
+                                                    "versionsinformation och startas därför inte.");
+    }
+    void fileBelowWantedVersionNotStarted()
+    {
+        QFETCH(QByteArray, version);
+        QFETCH(QString, message);
+        const QByteArray old = program("waiting", "1.10.3");
+        QVERIFY(writeFile(updateCopy(), old));
+        QVERIFY(writeFile(m_served, program("served", version)));
+        Sim sim;
+        QVERIFY(startSim(sim));
+        wantVersion(QStringLiteral("1105"));
+
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!m_client->RunUpdateCheck());
+        QVERIFY2(clock.elapsed() < 3000, "a refused file must end the check, not its timer");
+        QCOMPARE(m_ui->infos, QStringList{message});
+        QCOMPARE(readAll(updateCopy()), old);
+        QCOMPARE(updateFolderEntries(), QStringList{kProgramName});
+        expectNotStarted();
+    }
+
+    void newerThanWantedIsStarted()
+    {
+        QVERIFY(writeFile(m_served, program("served", "1.11.0")));
+        Sim sim;
+        QVERIFY(startSim(sim));
+        wantVersion(QStringLiteral("1105"));
+        QVERIFY(m_client->RunUpdateCheck());
+        expectStarted(QStringLiteral("served"));
+    }
+
+    void downloadOverLimitDropped()
+    {
+        const QByteArray old = program("waiting", "1.10.3");
+        QVERIFY(writeFile(updateCopy(), old));
+        QVERIFY(writeFile(m_served, program("served", "1.10.5", QByteArray(5000, 'z'))));
+        Sim sim;
+        QVERIFY(startSim(sim, {QStringLiteral("--chunk-size"), QStringLiteral("512")}));
+        m_client->setWaits(1500, 2000, 700);
+        m_client->setDownloadLimit(2048);
+        wantVersion(QStringLiteral("1105"));
+
+        QVERIFY(!m_client->RunUpdateCheck());
+        QVERIFY(m_client->UpdateWaitExpired());
+        QCOMPARE(m_ui->infos.size(), 1);
+        QVERIFY(m_ui->infos.first().startsWith(QStringLiteral("Den nya versionen av programmet är större än")));
+        QCOMPARE(readAll(updateCopy()), old);
+        QCOMPARE(updateFolderEntries(), QStringList{kProgramName});
+        expectNotStarted();
+    }
+
+    void unwritableUpdateFolderReported()
+    {
+        QVERIFY(writeFile(m_served, program("served", "1.10.5")));
+        // A file where the folder should be: nothing can be created in it.
+        const QString blocked = m_dir->path() + QStringLiteral("/blocked");
+        QVERIFY(writeFile(blocked, "x"));
+        m_state->paths.UpdateFolder = blocked + QStringLiteral("/");
+        Sim sim;
+        QVERIFY(startSim(sim));
+        wantVersion(QStringLiteral("1105"));
+
+        QVERIFY(!m_client->RunUpdateCheck());
+        QVERIFY(m_client->UpdateSaveFailed());
+        QCOMPARE(m_ui->infos,
+                 QStringList{QStringLiteral("Det fanns en ny version tillgänglig. Den gick dock inte att spara ner i "
+                                            "katalogen \r")
+                             + m_state->paths.UpdateFolder + QStringLiteral("!")});
+        expectNotStarted();
+    }
+
+    // ----------------------------------------------------------- the server
+
+    void serverErrorShown()
+    {
+        QVERIFY(writeFile(m_served, program("served", "1.10.5")));
+        Sim sim;
+        QVERIFY(startSim(sim, {QStringLiteral("--update-mode"), QStringLiteral("error")}));
+        m_client->setWaits(1500, 2000, 500);
+        wantVersion(QStringLiteral("1105"));
+
+        QVERIFY(!m_client->RunUpdateCheck());
+        QCOMPARE(m_ui->infos, QStringList{kErrorPrefix + QStringLiteral("17 Filen saknas")});
+        expectNotStarted();
+    }
+
+    void unknownClientErrorSilent()
+    {
+        QVERIFY(writeFile(m_served, program("served", "1.10.5")));
+        Sim sim;
+        QVERIFY(startSim(sim));
+        sim.command(QStringLiteral("unknown TESTHOST_Hardware on"));
+        QTRY_VERIFY_WITH_TIMEOUT(sim.saw(QStringLiteral("unknown TESTHOST_Hardware on")), 3000);
+        m_client->setWaits(1500, 2000, 500);
+        wantVersion(QStringLiteral("1105"));
+
+        QVERIFY(!m_client->RunUpdateCheck());
+        QVERIFY(sim.saw(QStringLiteral("ERROR: 001")));
+        QVERIFY(m_ui->infos.isEmpty());
+        expectNotStarted();
+    }
+
+    void quittingEndsTheWaitAtOnce()
+    {
+        QVERIFY(writeFile(m_served, program("served", "1.10.5")));
+        Sim sim;
+        QVERIFY(startSim(sim, {QStringLiteral("--update-mode"), QStringLiteral("silent")}));
+        m_client->setWaits(1500, 2000, 5000);
+        wantVersion(QStringLiteral("1105"));
+
+        // As in the program: the check runs inside the application's loop,
+        // and the quit comes while it waits for the file.
+        bool result = true;
+        qint64 took = -1;
+        QTimer::singleShot(0, this, [&] {
+            QElapsedTimer clock;
+            clock.start();
+            result = m_client->RunUpdateCheck();
+            took = clock.elapsed();
+        });
+        QTimer::singleShot(400, this, [] { QCoreApplication::exit(1); });
+        QCOMPARE(QCoreApplication::exec(), 1);
+        QVERIFY(!result);
+        QVERIFY2(took >= 0 && took < 2500, qPrintable(QString::number(took)));
+        QCOMPARE(m_client->UpdateState(), int(UpdateClient::StateUpdating));
+        QCOMPARE(m_client->updateSocket().state(), QAbstractSocket::UnconnectedState);
+        expectNotStarted();
+    }
+
+    void unreachableServerEndsAfterConnectWait()
+    {
+        useEndpoint(closedPort());
+        m_client->setWaits(400, 2000, 4000);
+        wantVersion(QStringLiteral("1105"));
+
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!m_client->RunUpdateCheck());
+        const qint64 took = clock.elapsed();
+        QVERIFY2(took >= 350 && took < 2000, qPrintable(QString::number(took)));
+        QVERIFY(m_client->UpdateWaitExpired());
+        QCOMPARE(m_client->UpdateState(), int(UpdateClient::StateWaiting));
+        QCOMPARE(m_ui->balloons.size(), 1);
+        const Balloon b = m_ui->balloons.first();
+        QCOMPARE(b.title, QStringLiteral("Information"));
+        QCOMPARE(b.text, QStringLiteral("Error in UpdateSocket: %1").arg(int(QAbstractSocket::ConnectionRefusedError)));
+        QCOMPARE(b.kind, 2);
+        QCOMPARE(b.hideAfterMs, 5000);
+        QCOMPARE(b.point, QPoint(640, 400));
+        QVERIFY(m_ui->infos.isEmpty());
+    }
+
+    // A server that answers both requests in one write: the version answer
+    // and the whole file block arrive in a single read.
+    void wholeBlockInOneReadStored()
+    {
+        const QByteArray file = program("served", "1.10.6", QByteArray(2000, 'q'));
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        QByteArray received;
+        QTcpSocket* peer = nullptr;
+        connect(&server, &QTcpServer::newConnection, this, [&] {
+            peer = server.nextPendingConnection();
+            connect(peer, &QTcpSocket::readyRead, this, [&] {
+                received += peer->readAll();
+                if (received.contains("GETNEWCLIENT:quvo-hwclient:") && received.endsWith(toWire(QStringLiteral("GETNEWCLIENT¤"))))
+                    peer->write(toWire(QStringLiteral("¤RETSERVERVERSION:2.1.0:RETSERVERVERSION¤#DATASTART#¤RETNEWCLIENT:"))
+                                + file + toWire(QStringLiteral(":RETNEWCLIENT¤#DATAEND#")));
+            });
+        });
+        useEndpoint(server.serverPort());
+        wantVersion(QStringLiteral("1106"));
+
+        QVERIFY(m_client->RunUpdateCheck());
+        QCOMPARE(m_state->UpdateServerVersionText, QStringLiteral("2.1.0"));
+        QCOMPARE(readAll(updateCopy()), file);
+        expectStarted(QStringLiteral("served"));
+    }
+
+    // The defaults come from the main connection, and the update server's
+    // address from the server's own settings.
+    void updateServerFromMainConnectionSettings()
+    {
+        QVERIFY(writeFile(m_served, program("served", "1.10.5")));
+        Sim mainSim;
+        QVERIFY(mainSim.start({}));
+        Sim updateSim;
+        QVERIFY(updateSim.start({QStringLiteral("--program-file"), m_served}));
+
+        // The server holds the update server's port for every client.
+        QTcpSocket admin;
+        admin.connectToHost(QHostAddress::LocalHost, mainSim.port);
+        QVERIFY(admin.waitForConnected(3000));
+        admin.write(toWire(QStringLiteral("¤SETINITEXT:ServerSettings:UpdateServerPort:%1:SETINITEXT¤")
+                               .arg(updateSim.port)));
+        QVERIFY(admin.waitForBytesWritten(3000));
+        QTRY_VERIFY_WITH_TIMEOUT(mainSim.saw(QStringLiteral("SETINITEXT:ServerSettings:UpdateServerPort")), 3000);
+
+        m_settings->WriteSetting(QStringLiteral("ServerSettings"), QStringLiteral("ServerName"),
+                                 QStringLiteral("127.0.0.1"));
+        m_settings->WriteSetting(QStringLiteral("ServerSettings"), QStringLiteral("ServerPort"),
+                                 QString::number(mainSim.port));
+        wantVersion(QStringLiteral("1105"));
+
+        // The main connection as the program wires it.
+        m_settings->setServerLink(m_main.get());
+        m_main->setTextHandler([this](std::string&& text) {
+            if (const auto span = protocol::findFrame(text, "RETINITEXT"))
+                m_settings->deliverIniReply(fromWire(protocol::readIniText(protocol::frameCopy(text, *span))));
+        });
+        bool answered = false;
+        bool result = false;
+        m_main->setUpdateCheck([&] {
+            answered = true;
+            result = m_client->RunUpdateCheck();
+            return result;
+        });
+        bool quit = false;
+        connect(m_main.get(), &ServerConnection::quitRequested, this, [&] { quit = true; });
+        m_main->ConnectToServer(false);
+
+        QTRY_VERIFY_WITH_TIMEOUT(answered, 10000);
+        QVERIFY(result);
+        QVERIFY(quit);
+        QVERIFY(updateSim.saw(QStringLiteral("GETNEWCLIENT:quvo-hwclient:TESTHOST_Hardware:3:")));
+        QVERIFY(!mainSim.saw(QStringLiteral("GETNEWCLIENT")));
+        expectStarted(QStringLiteral("served"));
+    }
+
+    // ------------------------------------------------- the receive path alone
+
+    void receiverFindsMarkersCutAnywhere()
+    {
+        QByteArray file = "head" + QByteArray(40, ' ') + "#DATAEND#" + QByteArray(5, '\0') + "tail";
+        const QByteArray stream = toWire(QStringLiteral("#DATASTART#¤RETNEWCLIENT:")) + file
+                                  + toWire(QStringLiteral(":RETNEWCLIENT¤#DATAEND#"));
+        for (int piece = 1; piece <= stream.size(); ++piece) {
+            UpdateReceiver receiver;
+            QByteArray got;
+            int begins = 0, ends = 0;
+            for (qsizetype off = 0; off < stream.size(); off += piece) {
+                for (const auto& e : receiver.feed(stream.mid(off, piece))) {
+                    begins += e.kind == UpdateReceiver::EventKind::FileBegin;
+                    ends += e.kind == UpdateReceiver::EventKind::FileEnd;
+                    if (e.kind == UpdateReceiver::EventKind::FileData)
+                        got += e.bytes;
+                    QVERIFY(e.kind != UpdateReceiver::EventKind::Message);
+                }
+            }
+            QCOMPARE(begins, 1);
+            QCOMPARE(ends, 1);
+            QCOMPARE(got, file);
+            QVERIFY(!receiver.collecting());
+        }
+    }
+
+    void receiverKeepsClosingMarkersInsideFile()
+    {
+        // The complete closing markers inside the file, with more file after
+        // them in the same read: not the end.
+        const QByteArray closing = toWire(QStringLiteral(":RETNEWCLIENT¤#DATAEND#"));
+        const QByteArray file = "a" + closing + "more bytes of the file";
+        UpdateReceiver receiver;
+        QByteArray got;
+        int ends = 0;
+        for (const auto& e : receiver.feed(toWire(QStringLiteral("#DATASTART#¤RETNEWCLIENT:")) + file + closing + "\r\n")) {
+            if (e.kind == UpdateReceiver::EventKind::FileData)
+                got += e.bytes;
+            ends += e.kind == UpdateReceiver::EventKind::FileEnd;
+        }
+        QCOMPARE(ends, 1);
+        QCOMPARE(got, file);
+    }
+
+    void receiverMessagesAroundBlocks()
+    {
+        UpdateReceiver receiver;
+        QList<QByteArray> messages;
+        auto feed = [&](const QByteArray& bytes) {
+            for (const auto& e : receiver.feed(bytes))
+                if (e.kind == UpdateReceiver::EventKind::Message)
+                    messages << e.bytes;
+        };
+        // Blank reads outside a block are nothing.
+        feed(" \r\n\t");
+        QVERIFY(messages.isEmpty());
+        // A version answer cut in two reads is handled once, whole.
+        feed(toWire(QStringLiteral("¤RETSERVERVERSION:1.1")));
+        QVERIFY(messages.isEmpty());
+        feed(toWire(QStringLiteral("0.4:RETSERVERVERSION¤")));
+        QCOMPARE(messages, QList<QByteArray>{toWire(QStringLiteral("¤RETSERVERVERSION:1.10.4:RETSERVERVERSION¤"))});
+        messages.clear();
+        // An enveloped answer over three reads, its start marker cut too.
+        feed("#DATAST");
+        feed(toWire(QStringLiteral("ART#¤RETSERVERVERSION:1.1")));
+        QVERIFY(receiver.collecting());
+        feed(toWire(QStringLiteral("1.0:RETSERVERVERSION¤#DATAEND#")));
+        QCOMPARE(messages, QList<QByteArray>{toWire(QStringLiteral("¤RETSERVERVERSION:1.11.0:RETSERVERVERSION¤"))});
+        QVERIFY(!receiver.collecting());
+    }
+
+    void receiverDropsBlockPastLimit()
+    {
+        UpdateReceiver receiver(100);
+        int overflows = 0, ends = 0;
+        qint64 data = 0;
+        auto feed = [&](const QByteArray& bytes) {
+            for (const auto& e : receiver.feed(bytes)) {
+                overflows += e.kind == UpdateReceiver::EventKind::Overflow;
+                ends += e.kind == UpdateReceiver::EventKind::FileEnd;
+                if (e.kind == UpdateReceiver::EventKind::FileData)
+                    data += e.bytes.size();
+            }
+        };
+        feed(toWire(QStringLiteral("#DATASTART#¤RETNEWCLIENT:")) + QByteArray(90, 'a'));
+        feed(QByteArray(90, 'b'));
+        feed(QByteArray(10, 'c') + toWire(QStringLiteral(":RETNEWCLIENT¤#DATAEND#")));
+        QCOMPARE(overflows, 1);
+        QCOMPARE(ends, 0);
+        QVERIFY(data <= 100);
+        receiver.reset();
+        QVERIFY(!receiver.collecting());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUpdate)
+#include "tst_update.moc"
