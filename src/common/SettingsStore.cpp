@@ -327,8 +327,12 @@ QString SettingsStore::requestIniText(const QString& sectionPath, const QString&
     m_link->sendFrame(QByteArray::fromStdString(
         protocol::buildGetIniText(toWireString(sectionPath), toWireString(key))));
 
-    while (!m_iniReplyReceived && !m_iniWaitExpired)
+    while (!m_iniReplyReceived && !m_iniWaitExpired) {
         loop.exec();
+        // exec() returns at once for good once the application is quitting.
+        if (!m_iniReplyReceived && !m_iniWaitExpired)
+            break;
+    }
 
     m_socketTimer.stop();
     return m_iniReplyReceived ? m_iniReplyText : QString();

@@ -36,7 +36,9 @@ signals:
     void clinicNameChanged(const QString& name);
 
 private:
-    enum class PassEnd { Again, Stop };
+    enum class PassEnd { Again, Refused };
+    // false when the server's version was refused: nothing more is handled.
+    bool dispatch(std::string t);
     PassEnd onePass(std::string& t);
     void handleError(const std::string& errorText);
     void evaluateCallList(std::string_view frameCopy);

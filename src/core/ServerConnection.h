@@ -34,6 +34,7 @@ public:
     // Test seams: the random part of the retry delay (0..14999) and the tick of Timer3.
     void setRandomSource(std::function<int()> source);
     void setCountdownTickMs(int ms);
+    void setRefreshMinuteMs(int ms);    // length of one refresh minute
 
     void ConnectToServer(bool reconnect);
     void applyRefreshRule();
@@ -70,6 +71,7 @@ private:
     void ClientSocket1Connect();
     void ClientSocket1Disconnect();
     void ClientSocket1Error(QAbstractSocket::SocketError error);
+    void onSocketDisconnected();
     void ClientSocket1Read();
     void Timer3Timer();
     void ReconnectTimerTimer();
@@ -101,6 +103,9 @@ private:
     std::function<bool()> m_updateCheck;
     std::function<void(std::string&&)> m_textHandler;
     std::function<int()> m_random;
+    int m_minuteMs = 60000;
+    bool m_mainSocketSet = false;       // connected at least once
+    bool m_connectedNow = false;        // loss handling still owed
 };
 
 } // namespace quvo

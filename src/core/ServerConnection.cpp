@@ -1,0 +1,354 @@
+#include "core/ServerConnection.h"
+
+#include "common/ClientIdentity.h"
+#include "common/Codec.h"
+#include "common/Paths.h"
+#include "common/ProgramState.h"
+#include "common/SettingsStore.h"
+#include "common/UserInterface.h"
+#include "protocol/Messages.h"
+
+#include <QMetaObject>
+#include <QRandomGenerator>
+#include <climits>
+#include <exception>
+
+namespace quvo {
+
+namespace {
+
+const QString kTextReconnecting = QStringLiteral("Återansluter...");
+const QString kTextTrying = QStringLiteral("Ej ansluten - försöker ansluta...");
+const QString kTextConnected = QStringLiteral("Ansluten");
+const QString kTextCheckSettings = QStringLiteral("Ej ansluten - kontrollera Serverinställningarna i Systemregistret");
+const QString kTextOverflow = QStringLiteral(
+    "Servern skickade mer data än klienten kan ta emot.\r\rDet mottagna som inte kunde tas emot har kastats; "
+    "anslutningen fortsätter.");
+
+QString countdownText(int ms)
+{
+    return QStringLiteral("Ej ansluten - nästa försök om %1 sekunder").arg(ms / 1000);
+}
+
+// The numbers administrators know from the Windows sockets layer.
+int systemErrorCode(QAbstractSocket::SocketError e)
+{
+    switch (e) {
+    case QAbstractSocket::ConnectionRefusedError: return 10061;
+    case QAbstractSocket::RemoteHostClosedError: return 10053;
+    case QAbstractSocket::HostNotFoundError: return 11001;
+    case QAbstractSocket::SocketAccessError: return 10013;
+    case QAbstractSocket::SocketResourceError: return 10055;
+    case QAbstractSocket::SocketTimeoutError: return 10060;
+    case QAbstractSocket::NetworkError: return 10051;
+    case QAbstractSocket::AddressInUseError: return 10048;
+    case QAbstractSocket::SocketAddressNotAvailableError: return 10049;
+    case QAbstractSocket::UnsupportedSocketOperationError: return 10045;
+    default: return 10000 + int(e);
+    }
+}
+
+} // namespace
+
+ServerConnection::ServerConnection(ProgramState& state, SettingsStore& settings, ClientIdentity& identity,
+                                   UserInterface& ui, QObject* parent)
+    : QObject(parent), m_state(state), m_settings(settings), m_identity(identity), m_ui(ui)
+{
+    m_timer3.setInterval(1000);
+    m_timer3.setSingleShot(false);
+    connect(&m_timer3, &QTimer::timeout, this, &ServerConnection::Timer3Timer);
+    m_reconnectTimer.setInterval(60000);
+    connect(&m_reconnectTimer, &QTimer::timeout, this, &ServerConnection::ReconnectTimerTimer);
+
+    // Connect and error handling may open message boxes and nested event
+    // loops; they run after the socket's own signal has returned.
+    connect(&m_socket, &QTcpSocket::connected, this, &ServerConnection::ClientSocket1Connect, Qt::QueuedConnection);
+    connect(&m_socket, &QTcpSocket::errorOccurred, this, &ServerConnection::ClientSocket1Error, Qt::QueuedConnection);
+    connect(&m_socket, &QTcpSocket::disconnected, this, &ServerConnection::onSocketDisconnected);
+    connect(&m_socket, &QTcpSocket::readyRead, this, &ServerConnection::ClientSocket1Read);
+    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+
+    m_random = [] { return int(QRandomGenerator::global()->bounded(15000)); };
+}
+
+ServerConnection::~ServerConnection()
+{
+    m_socket.disconnect(this);
+    m_socket.abort();
+}
+
+void ServerConnection::setAutoRegister(bool on, const QString& callListParam)
+{
+    m_autoRegister = on;
+    m_callListParam = callListParam;
+}
+
+void ServerConnection::setUpdateCheck(std::function<bool()> check) { m_updateCheck = std::move(check); }
+void ServerConnection::setTextHandler(std::function<void(std::string&&)> handler) { m_textHandler = std::move(handler); }
+void ServerConnection::setRandomSource(std::function<int()> source) { m_random = std::move(source); }
+void ServerConnection::setCountdownTickMs(int ms) { m_timer3.setInterval(ms); }
+void ServerConnection::setRefreshMinuteMs(int ms) { m_minuteMs = ms; }
+
+void ServerConnection::setStatus(const QString& text) { m_ui.setStatusText(text); }
+
+QString ServerConnection::clientName() { return m_identity.GetClientName(); }
+
+bool ServerConnection::isActive() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
+
+bool ServerConnection::isOpening() const
+{
+    const auto s = m_socket.state();
+    return s == QAbstractSocket::HostLookupState || s == QAbstractSocket::ConnectingState;
+}
+
+bool ServerConnection::isConnectionUp() const { return m_mainSocketSet && isActive(); }
+
+void ServerConnection::sendFrame(const QByteArray& wireBytes)
+{
+    if (!isActive())
+        return;
+    m_socket.write(wireBytes);
+    m_socket.flush();
+}
+
+void ServerConnection::sendText(const QString& frame) { sendFrame(toWire(frame)); }
+
+void ServerConnection::ConnectToServer(bool reconnect)
+{
+    try {
+        setStatus(reconnect ? kTextReconnecting : kTextTrying);
+        if (isActive()) {
+            closeSocket();
+        } else if (isOpening()) {
+            m_closingByUs = true;
+            m_socket.abort();
+            m_closingByUs = false;
+        }
+        const QString name = m_settings.ReadSetting(QStringLiteral("ServerSettings"), QStringLiteral("ServerName")).trimmed();
+        m_host = name;
+        if (IsNumericAddress(name)) {
+            m_address = name;
+            m_host.clear();
+        }
+        const int port = SettingsStore::toIntDef(
+            m_settings.ReadSetting(QStringLiteral("ServerSettings"), QStringLiteral("ServerPort")), 0);
+        m_port = (port > 0 && port <= 65535) ? quint16(port) : 0;
+        m_reconnectMark = reconnect;
+        openSocket();
+    } catch (const std::exception& e) {
+        m_ui.showInfo(QStringLiteral("Error when connecting to server!\r\r") + QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void ServerConnection::openSocket()
+{
+    m_buffer.clear();
+    m_socket.connectToHost(m_host.isEmpty() ? m_address : m_host, m_port);
+}
+
+void ServerConnection::ClientSocket1Connect()
+{
+    if (!isActive())
+        return; // lost again before this ran; the loss handling has run
+    m_timer3.stop();
+    m_mainSocketSet = true;
+    m_connectedNow = true;
+    m_state.HasBeenConnected = true;
+    emit connectedChanged(true);
+
+    if (m_state.UpdateCheckPending) {
+        m_state.UpdateCheckPending = false;
+        if (m_updateCheck && m_updateCheck()) {
+            closeSocket();
+            emit quitRequested();
+            return;
+        }
+        if (!isActive())
+            return;
+    }
+
+    const int type = int(m_state.ProgramType);
+    if (m_reconnectMark) {
+        sendFrame(QByteArray::fromStdString(protocol::buildReconnect(toWireString(clientName()), type)));
+        m_ui.setIndicator(Indicator::Green);
+        setStatus(kTextConnected);
+        applyRefreshRule();
+        return;
+    }
+    if (m_autoRegister) {
+        const auto& cd = m_state.ClientData;
+        sendFrame(QByteArray::fromStdString(protocol::buildRegisterAuto(
+            toWireString(cd.Name), type, toWireString(cd.FriendlyName), cd.Color)));
+        sendFrame(QByteArray::fromStdString(
+            protocol::buildPostCallablesRaw(toWireString(clientName()), type, toWireString(m_callListParam))));
+    }
+    sendFrame(QByteArray::fromStdString(protocol::buildGetServerVersion(toWireString(clientName()), type)));
+}
+
+void ServerConnection::onSocketDisconnected()
+{
+    if (m_closingByUs)
+        return; // closeSocket runs the loss handling itself
+    if (m_connectedNow)
+        ClientSocket1Disconnect();
+}
+
+void ServerConnection::ClientSocket1Disconnect()
+{
+    m_connectedNow = false;
+    emit connectedChanged(false);
+    if (m_state.HasBeenConnected) {
+        armCountdown();
+        setStatus(countdownText(m_countdown));
+    } else {
+        setStatus(kTextCheckSettings);
+    }
+    m_ui.setIndicator(Indicator::Red);
+}
+
+void ServerConnection::ClientSocket1Error(QAbstractSocket::SocketError error)
+{
+    // A connection that was up is handled by its disconnect notification.
+    if (m_connectedNow) {
+        if (m_socket.state() == QAbstractSocket::UnconnectedState)
+            ClientSocket1Disconnect();
+        return;
+    }
+    if (error == QAbstractSocket::RemoteHostClosedError)
+        return;
+    if (m_state.HasBeenConnected) {
+        ClientSocket1Disconnect();
+    } else {
+        const QString question = QStringLiteral("Det gick inte att ansluta till ") + m_host + m_address
+            + QStringLiteral(" på port ") + QString::number(m_port) + QStringLiteral("!") + QStringLiteral("\r\r")
+            + QStringLiteral("Felkoden är: ") + QString::number(systemErrorCode(error)) + QStringLiteral("\r\r")
+            + QStringLiteral("Redigera serverinställningarna?");
+        if (m_ui.askYesNo(question))
+            m_ui.showSettingsDialog(SettingsPage::ServerSettings);
+        if (error == QAbstractSocket::HostNotFoundError && !isActive() && !isOpening())
+            ClientSocket1Disconnect();
+    }
+}
+
+void ServerConnection::armCountdown()
+{
+    const int r = m_random ? m_random() : 0;
+    const int delay = (qBound(0, r, 14999) / 1000) * 1000 + 3000;
+    m_timer3.stop();
+    m_countdown = delay;
+    m_timer3.start();
+}
+
+void ServerConnection::Timer3Timer()
+{
+    m_timer3.stop();
+    if (m_countdown > 0) {
+        m_countdown -= 1000;
+        m_timer3.start();
+        setStatus(countdownText(m_countdown));
+        return;
+    }
+    if (!isActive()) {
+        ConnectToServer(false);
+        armCountdown();
+    }
+}
+
+void ServerConnection::applyRefreshRule()
+{
+    m_reconnectTimer.stop();
+    if (!m_settings.readBool(QStringLiteral("QUVO"), QStringLiteral("RefreshConnection"), false))
+        return;
+    const qint64 minutes = m_settings.readInt(QStringLiteral("QUVO"), QStringLiteral("RefreshConnectionTimer"), 1);
+    const qint64 period = minutes * m_minuteMs;
+    // A period of 0 never fires; QTimer would fire continuously instead.
+    if (period <= 0)
+        return;
+    m_reconnectTimer.setInterval(int(qMin<qint64>(period, INT_MAX)));
+    m_reconnectTimer.start();
+}
+
+void ServerConnection::ReconnectTimerTimer()
+{
+    m_reconnectTimer.stop();
+    closeSocket();
+    ConnectToServer(true);
+}
+
+void ServerConnection::closeSocket()
+{
+    const bool wasUp = isActive() || m_connectedNow;
+    m_closingByUs = true;
+    m_socket.abort();
+    m_closingByUs = false;
+    if (wasUp)
+        ClientSocket1Disconnect();
+}
+
+void ServerConnection::closeForGood()
+{
+    closeSocket();
+    stopTimers();
+}
+
+void ServerConnection::stopTimers()
+{
+    m_reconnectTimer.stop();
+    m_timer3.stop();
+}
+
+void ServerConnection::suspend()
+{
+    if (m_mainSocketSet && isActive())
+        closeSocket();
+}
+
+void ServerConnection::reopenAfterResume()
+{
+    if (!m_mainSocketSet)
+        return;
+    if (isActive())
+        closeSocket();
+    m_reconnectMark = false;
+    m_closingByUs = true;
+    m_socket.abort();
+    m_closingByUs = false;
+    openSocket();
+}
+
+void ServerConnection::ClientSocket1Read()
+{
+    const QByteArray bytes = m_socket.readAll();
+    if (bytes.isEmpty())
+        return;
+    auto texts = m_buffer.feed(std::string_view(bytes.constData(), std::size_t(bytes.size())));
+    if (m_buffer.takeOverflow() && !m_overflowTold) {
+        m_overflowTold = true;
+        QMetaObject::invokeMethod(this, [this] { m_ui.showInfo(kTextOverflow); }, Qt::QueuedConnection);
+    }
+    for (auto& t : texts)
+        m_queue.push_back(std::move(t));
+    // Dispatch outside readyRead: Qt does not emit it again while its slot
+    // runs, and a settings read inside the dispatch must see its answer.
+    if (!m_queue.empty() && !m_drainScheduled) {
+        m_drainScheduled = true;
+        QMetaObject::invokeMethod(this, &ServerConnection::drainQueue, Qt::QueuedConnection);
+    }
+}
+
+void ServerConnection::drainQueue()
+{
+    m_drainScheduled = false;
+    while (!m_queue.empty()) {
+        std::string text = std::move(m_queue.front());
+        m_queue.pop_front();
+        try {
+            if (m_textHandler)
+                m_textHandler(std::move(text));
+        } catch (const std::exception& e) {
+            m_ui.showInfo(QStringLiteral("Error in ClientSocket1Read!\r\r") + QString::fromLocal8Bit(e.what()));
+        }
+    }
+}
+
+} // namespace quvo

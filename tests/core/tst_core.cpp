@@ -1,0 +1,347 @@
+// The client core against an in-process server and the Telldus simulator:
+// handshake, dispatch, retry, refresh, call lists and the receiver.
+#include "FakeServer.h"
+#include "ScriptedUi.h"
+
+#include "common/Codec.h"
+#include "core/HardwareClient.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quvo;
+using namespace quvo::test;
+
+namespace {
+
+const QByteArray kUnconfirmed =
+    frame("CURRENTLIST", "L\xE4kare:1:255:0:\xA4%Reception~7~2026-12-09 10:00:00~255~0~~~%\xA4");
+const QByteArray kConfirmed =
+    frame("CURRENTLIST", "L\xE4kare:1:255:0:\xA4%Reception~7~2026-12-09 10:00:00~255~17~2026-12-09 10:01:00~Anna~%\xA4");
+const QByteArray kNoEntries = QByteArray("\xA4" "CURRENTLIST::CURRENTLIST\xA4");
+
+} // namespace
+
+class CoreTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<ScriptedUi> m_ui;
+    std::unique_ptr<FakeServer> m_server;
+    std::unique_ptr<HardwareClient> m_client;
+    QString m_log;
+    QString m_version = QStringLiteral("1.10.4");
+    QMap<QByteArray, QByteArray> m_ini;   // "section:key" -> value the server answers
+
+    void answerFrames()
+    {
+        m_server->onFrame = [this](const QByteArray& f) {
+            if (f.startsWith("\xA4GETSERVERVERSION:"))
+                m_server->send(frame("RETSERVERVERSION", m_version.toLatin1()));
+            else if (f.startsWith("\xA4GETINITEXT:")) {
+                const QList<QByteArray> parts = f.split(':');
+                const QByteArray section = parts.value(1).mid(parts.value(1).indexOf('\\') + 1);
+                m_server->send(frame("RETINITEXT", m_ini.value(section + ':' + parts.value(2))));
+            }
+        };
+    }
+
+    HardwareClient& start(QStringList params, bool withServer = true, bool activate = true)
+    {
+        if (withServer)
+            params << QStringLiteral("SERVERNAME=127.0.0.1") << QStringLiteral("SERVERPORT=%1").arg(m_server->port());
+        m_client = std::make_unique<HardwareClient>(
+            *m_ui, params, SettingsLocations{m_dir->filePath("user"), m_dir->filePath("machine")});
+        m_client->connection().setRandomSource([] { return 0; });
+        m_client->connection().setCountdownTickMs(20);
+        m_client->state().UpdateCheckPending = false; // the update check has its own tests
+        m_client->FormCreate();
+        m_client->device().Edit1Change(QStringLiteral("Lampa"));
+        if (activate)
+            m_client->FormActivate();
+        return *m_client;
+    }
+
+    QStringList logLines() const
+    {
+        QFile f(m_log);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        QStringList out;
+        for (const QByteArray& line : f.readAll().split('\n'))
+            if (!line.isEmpty())
+                out << QString::fromLatin1(line.mid(line.indexOf(' ') + 1)); // drop the time
+        return out;
+    }
+
+    bool connectedAndListed()
+    {
+        return m_server->waitForTagCount(QStringLiteral("GETKLINIKNAMN"), 1);
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_log = m_dir->filePath("telldus.log");
+        qputenv("QUVO_TELLDUS_LIBRARY", TELLDUS_SIM_PATH);
+        qputenv("TELLDUS_SIM_DEVICES", "1:Lampa,2:Summer i hallen");
+        qputenv("TELLDUS_SIM_LOG", m_log.toLocal8Bit());
+        qputenv("XDG_DATA_HOME", m_dir->filePath("data").toLocal8Bit());
+        m_ui = std::make_unique<ScriptedUi>();
+        m_server = std::make_unique<FakeServer>();
+        m_version = QStringLiteral("1.10.4");
+        m_ini.clear();
+        answerFrames();
+    }
+    void cleanup()
+    {
+        m_client.reset();
+        m_server.reset();
+        m_ui.reset();
+        m_dir.reset();
+    }
+
+    void handshakeSendsVersionRequestThenCallListAndClinic()
+    {
+        HardwareClient& c = start({});
+        QVERIFY(connectedAndListed());
+        QStringList tags = m_server->tags();
+        tags.removeAll(QStringLiteral("GETINITEXT"));
+        QCOMPARE(tags, (QStringList{"GETSERVERVERSION", "GETCALLLIST", "GETKLINIKNAMN"}));
+        const QByteArray name = toWire(c.identity().GetClientName());
+        QVERIFY(name.endsWith("_Hardware"));
+        QVERIFY(m_server->frames().contains("\xA4GETSERVERVERSION:" + name + ":3:GETSERVERVERSION\xA4"));
+        QVERIFY(m_server->frames().contains("\xA4GETCALLLIST:" + name + ":1:GETCALLLIST\xA4"));
+        QVERIFY(m_server->frames().contains(QByteArray("\xA4GETKLINIKNAMN:\xA4\xA4" "ADMIN\xA4\xA4:2:GETKLINIKNAMN\xA4")));
+        QTRY_COMPARE(m_ui->lastStatus(), QStringLiteral("Ansluten"));
+        QCOMPARE(m_ui->lastIndicator(), Indicator::Green);
+        QCOMPARE(c.state().ServerVersionText, QStringLiteral("1.10.4"));
+        QVERIFY(c.state().HasBeenConnected);
+    }
+
+    void autoRegisterSendsRegistrationFirst()
+    {
+        start({"name=kalle", "PLACE=Hall", "COLOR=255", "AUTOREGISTER=1", "CALLLIST=12:0:15:1:"});
+        QVERIFY(m_server->waitForTagCount(QStringLiteral("GETSERVERVERSION"), 1));
+        const QList<QByteArray> f = m_server->frames();
+        QCOMPARE(f.value(0), QByteArray("\xA4REGISTERUPATEMACHINE:KALLE:3:HALL:255:::REGISTERUPATEMACHINE\xA4"));
+        QCOMPARE(f.value(1), QByteArray("\xA4POSTCALLABLESLIST:KALLE:3:12:0:15:1:POSTCALLABLESLIST\xA4"));
+        QCOMPARE(f.value(2), QByteArray("\xA4GETSERVERVERSION:KALLE:3:GETSERVERVERSION\xA4"));
+        QCOMPARE(m_client->settings().ReadSetting("QUVO", "ClientNameUseDefault"), QStringLiteral("0"));
+    }
+
+    // The refresh rule reads its settings from the server inside the
+    // dispatch; the answer must arrive at once, not after the 5 s wait.
+    void settingsReadDuringDispatchIsAnsweredAtOnce()
+    {
+        m_ini["QUVO:RefreshConnection"] = "-1";
+        m_ini["QUVO:RefreshConnectionTimer"] = "7";
+        QElapsedTimer t;
+        t.start();
+        HardwareClient& c = start({});
+        QTRY_VERIFY_WITH_TIMEOUT(c.connection().refreshRunning(), 3000);
+        QVERIFY2(t.elapsed() < 3000, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(c.connection().refreshIntervalMs(), 7 * 60000);
+        QVERIFY(m_server->tags().contains(QStringLiteral("GETINITEXT")));
+    }
+
+    void refreshReconnectSendsOnlyReconnect()
+    {
+        HardwareClient& c = start({}, true, false);
+        c.settings().WriteSetting("QUVO", "RefreshConnection", "-1");
+        c.settings().WriteSetting("QUVO", "RefreshConnectionTimer", "1");
+        c.connection().setRefreshMinuteMs(300);
+        c.FormActivate();
+        QVERIFY(connectedAndListed());
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->connections, 2, 3000);
+        QVERIFY(m_server->waitForTagCount(QStringLiteral("RECONNECT"), 1));
+        QStringList tags = m_server->tags();
+        tags.removeAll(QStringLiteral("GETINITEXT"));
+        QCOMPARE(tags, QStringList{"RECONNECT"});
+        QVERIFY(m_ui->statuses.contains(QStringLiteral("Återansluter...")));
+        QTRY_COMPARE(m_ui->lastStatus(), QStringLiteral("Ansluten"));
+    }
+
+    void lostConnectionCountsDownAndReconnectsWithFullHandshake()
+    {
+        start({});
+        QVERIFY(connectedAndListed());
+        m_server->dropPeer();
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->connections, 2, 3000);
+        QVERIFY(m_server->waitForTagCount(QStringLiteral("GETKLINIKNAMN"), 1));
+        QVERIFY(m_ui->statuses.contains(QStringLiteral("Ej ansluten - nästa försök om 3 sekunder")));
+        QVERIFY(m_ui->statuses.contains(QStringLiteral("Ej ansluten - nästa försök om 0 sekunder")));
+        QTRY_COMPARE(m_ui->lastStatus(), QStringLiteral("Ansluten"));
+    }
+
+    void refusedVersionClosesWithoutRetry()
+    {
+        m_version = QStringLiteral("1.10.3");
+        HardwareClient& c = start({});
+        QTRY_COMPARE(m_ui->lastStatus(), QStringLiteral("Fel serverversion 1.10.3 INTE ansluten"));
+        QCOMPARE(m_ui->infos.value(0),
+                 QStringLiteral("Fel serverversion!\r\rQUVO-Servern har version 1.10.3\rMinst version 1.10.4 krävs!"));
+        QTest::qWait(300);
+        QCOMPARE(m_server->connections, 1);
+        QVERIFY(!m_server->tags().contains(QStringLiteral("GETCALLLIST")));
+        QVERIFY(!c.connection().countdownRunning());
+        QCOMPARE(m_ui->lastIndicator(), Indicator::Red);
+    }
+
+    void unknownClientOpensRegistration()
+    {
+        start({});
+        QVERIFY(connectedAndListed());
+        m_server->send("ERROR: 001 Klienten finns inte");
+        QTRY_VERIFY(m_ui->dialogs.contains(QStringLiteral("client")));
+        QVERIFY(m_ui->infos.contains(QStringLiteral(
+            "Klienten finns inte i databasen!\rGå till Systemregistret, fyll i Klientnamn/plats, välj en färg och tryck på Lägg till.")));
+        QVERIFY(m_ui->placePanel);
+    }
+
+    // Frames that share a read with an error text are not lost with it.
+    void framesAroundAnErrorTextAreHandled()
+    {
+        HardwareClient& c = start({});
+        QVERIFY(connectedAndListed());
+        QTRY_VERIFY(c.device().TellStickDeviceId() == 1);
+        m_server->send(kUnconfirmed + "ERROR: 17 Databasen svarar inte" + frame("RETKLINIKNAMN", "V\xE5rdcentralen"));
+        QTRY_VERIFY(m_ui->infos.contains(QStringLiteral("Servern svarade med följande fel: 17 Databasen svarar inte")));
+        QTRY_COMPARE(c.dispatcher().ClinicName(), QStringLiteral("Vårdcentralen"));
+        QTRY_COMPARE(logLines(), QStringList{"ON 1"});
+        QVERIFY(c.windowTitle().startsWith(QStringLiteral("QUVO Windows Hårdvaruklient för TellStick - Vårdcentralen  version: ")));
+    }
+
+    void callSwitchesReceiverOnAndConfirmationOff()
+    {
+        HardwareClient& c = start({});
+        QVERIFY(connectedAndListed());
+        QTRY_COMPARE(c.device().TellStickDeviceId(), 1);
+        m_server->send(kUnconfirmed);
+        QTRY_COMPARE(logLines(), QStringList{"ON 1"});
+        QCOMPARE(c.dispatcher().CurrentCalls().size(), std::size_t(1));
+        QCOMPARE(c.dispatcher().CurrentCalls()[0].CallName, QStringLiteral("Läkare"));
+        QCOMPARE(c.dispatcher().CurrentCalls()[0].CurrentCallList.size(), std::size_t(1));
+        // A second list with the same open call neither restarts nor re-sends.
+        m_server->send(kUnconfirmed);
+        QTest::qWait(100);
+        QCOMPARE(logLines(), QStringList{"ON 1"});
+        m_server->send(kConfirmed);
+        QTRY_COMPARE(logLines(), (QStringList{"ON 1", "OFF 1"}));
+        QVERIFY(!c.activation().active());
+    }
+
+    void callListCutIntoSingleBytesStillSwitches()
+    {
+        HardwareClient& c = start({});
+        QVERIFY(connectedAndListed());
+        QTRY_COMPARE(c.device().TellStickDeviceId(), 1);
+        m_server->send(kUnconfirmed + kConfirmed.left(20), 1);
+        QTRY_COMPARE(logLines(), QStringList{"ON 1"});
+        m_server->send(kConfirmed.mid(20), 3);
+        QTRY_COMPARE(logLines(), (QStringList{"ON 1", "OFF 1"}));
+    }
+
+    void secondsModeEndsOnTimeAndBlinks()
+    {
+        HardwareClient& c = start({});
+        c.activation().setSecondsMode(true);
+        c.activation().SpinEdit1Change(1);
+        c.activation().SpinEdit2Change(200);
+        c.activation().CheckBox1Click(true);
+        QVERIFY(connectedAndListed());
+        QTRY_COMPARE(c.device().TellStickDeviceId(), 1);
+        m_server->send(kUnconfirmed);
+        QTRY_VERIFY(c.activation().active());
+        QTRY_VERIFY_WITH_TIMEOUT(!c.activation().active(), 3000);
+        const QStringList lines = logLines();
+        // On, then alternating every 200 ms, and off when the second is up.
+        QVERIFY2(lines.size() >= 4, qPrintable(lines.join('|')));
+        for (int i = 0; i < lines.size() - 1; ++i)
+            QCOMPARE(lines[i], i % 2 == 0 ? QStringLiteral("ON 1") : QStringLiteral("OFF 1"));
+        QCOMPARE(lines.last(), QStringLiteral("OFF 1"));
+    }
+
+    // An empty list opens a message; a call list evaluated while it is open
+    // has the last word on the receiver.
+    void evaluationResumedAfterModalWaitKeepsNewerDecision()
+    {
+        HardwareClient& c = start({});
+        QVERIFY(connectedAndListed());
+        QTRY_COMPARE(c.device().TellStickDeviceId(), 1);
+        bool sent = false;
+        m_ui->duringInfo = [&](const QString& text) {
+            if (!text.startsWith(QStringLiteral("Det finns inga resurser")) || sent)
+                return;
+            sent = true;
+            m_server->send(kUnconfirmed);
+            QTRY_VERIFY(c.activation().active());
+        };
+        m_server->send(kNoEntries);
+        QTRY_VERIFY(sent);
+        QTest::qWait(100);
+        QVERIFY(c.activation().active());
+        QCOMPARE(logLines().last(), QStringLiteral("ON 1"));
+        QVERIFY(m_ui->dialogs.contains(QStringLiteral("client")));
+    }
+
+    void repeatedErrorDoesNotStackMessages()
+    {
+        start({});
+        QVERIFY(connectedAndListed());
+        int repeats = 0;
+        m_ui->duringInfo = [&](const QString&) {
+            for (repeats = 0; repeats < 3; ++repeats) {
+                m_server->send("ERROR: 5 Tillf\xE4lligt fel");
+                QTest::qWait(50);
+            }
+        };
+        m_server->send("ERROR: 5 Tillf\xE4lligt fel");
+        QTRY_COMPARE(repeats, 3);
+        QCOMPARE(m_ui->maxNestedInfos, 1);
+        QCOMPARE(m_ui->infos.size(), 1);
+    }
+
+    void noServerConfiguredSendsPersonToSettings()
+    {
+        start({}, false);
+        QCOMPARE(m_ui->infos.value(0), QStringLiteral("Gå till Systemregistret och ställ in servernamn och serverport."));
+        QCOMPARE(m_ui->dialogs, QStringList{"server"});
+        QTest::qWait(100);
+        QCOMPARE(m_server->connections, 0);
+    }
+
+    void refusedFirstConnectionAsksAndDoesNotRetry()
+    {
+        QTcpServer closed;
+        closed.listen(QHostAddress::LocalHost, 0);
+        const quint16 port = closed.serverPort();
+        closed.close();
+        start({"SERVERNAME=127.0.0.1", QStringLiteral("SERVERPORT=%1").arg(port)}, false);
+        QTRY_COMPARE(m_ui->questions.size(), 1);
+        QCOMPARE(m_ui->questions[0], QStringLiteral("Det gick inte att ansluta till 127.0.0.1 på port %1!\r\rFelkoden är: "
+                                                    "10061\r\rRedigera serverinställningarna?").arg(port));
+        QTest::qWait(300);
+        QCOMPARE(m_ui->questions.size(), 1);
+        QCOMPARE(m_ui->lastStatus(), QStringLiteral("Ej ansluten - försöker ansluta..."));
+    }
+
+    void quitStopsTimersAndLeavesReceiverOn()
+    {
+        HardwareClient& c = start({});
+        QVERIFY(connectedAndListed());
+        QTRY_COMPARE(c.device().TellStickDeviceId(), 1);
+        m_server->send(kUnconfirmed);
+        QTRY_VERIFY(c.activation().active());
+        c.quit();
+        QVERIFY(!c.activation().active());
+        QVERIFY(!c.connection().isActive());
+        QVERIFY(!c.connection().countdownRunning());
+        QCOMPARE(logLines(), QStringList{"ON 1"});
+    }
+};
+
+QTEST_GUILESS_MAIN(CoreTest)
+#include "tst_core.moc"
