@@ -1,0 +1,104 @@
+#include "DesktopSession.h"
+
+#include "DesktopTexts.h"
+#include "core/ServerConnection.h"
+
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+
+namespace quvo {
+
+namespace {
+
+const QString kScreenSaverService = QStringLiteral("org.freedesktop.ScreenSaver");
+const QString kScreenSaverPath = QStringLiteral("/org/freedesktop/ScreenSaver");
+const QString kLogindService = QStringLiteral("org.freedesktop.login1");
+const QString kLogindPath = QStringLiteral("/org/freedesktop/login1");
+const QString kLogindManager = QStringLiteral("org.freedesktop.login1.Manager");
+constexpr int kResumeDelayMs = 10000;
+
+} // namespace
+
+DesktopSession::DesktopSession(ServerConnection& connection, QDBusConnection sessionBus,
+                               QDBusConnection systemBus, QObject* parent)
+    : QObject(parent)
+    , m_connection(connection)
+    , m_sessionBus(std::move(sessionBus))
+    , m_systemBus(std::move(systemBus))
+{
+    m_resumeTimer.setSingleShot(true);
+    m_resumeTimer.setInterval(kResumeDelayMs);
+    // The network needs a moment after waking before a connect can succeed.
+    connect(&m_resumeTimer, &QTimer::timeout, this, [this] { m_connection.reopenAfterResume(); });
+}
+
+DesktopSession::DesktopSession(ServerConnection& connection, QObject* parent)
+    : DesktopSession(connection, QDBusConnection::sessionBus(), QDBusConnection::systemBus(), parent)
+{
+}
+
+DesktopSession::~DesktopSession()
+{
+    releaseScreenSaver();
+}
+
+void DesktopSession::inhibitScreenSaver()
+{
+    if (m_inhibitWanted || !m_sessionBus.isConnected())
+        return;
+    m_inhibitWanted = true;
+    QDBusMessage call = QDBusMessage::createMethodCall(kScreenSaverService, kScreenSaverPath, kScreenSaverService,
+                                                       QStringLiteral("Inhibit"));
+    call << desktop_texts::kApplicationTitle << desktop_texts::kInhibitReason;
+    auto* watcher = new QDBusPendingCallWatcher(m_sessionBus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+        QDBusPendingReply<uint> reply = *w;
+        w->deleteLater();
+        if (reply.isError())
+            return;   // no screen-saver service in this session
+        if (!m_inhibitWanted) {
+            // Released while the answer was on its way.
+            QDBusMessage undo = QDBusMessage::createMethodCall(kScreenSaverService, kScreenSaverPath,
+                                                               kScreenSaverService, QStringLiteral("UnInhibit"));
+            undo << reply.value();
+            m_sessionBus.send(undo);
+            return;
+        }
+        m_cookie = reply.value();
+        emit screenSaverInhibitedChanged(true);
+    });
+}
+
+void DesktopSession::releaseScreenSaver()
+{
+    m_inhibitWanted = false;
+    if (m_cookie == 0)
+        return;
+    QDBusMessage call = QDBusMessage::createMethodCall(kScreenSaverService, kScreenSaverPath, kScreenSaverService,
+                                                       QStringLiteral("UnInhibit"));
+    call << m_cookie;
+    m_sessionBus.send(call);
+    m_cookie = 0;
+    emit screenSaverInhibitedChanged(false);
+}
+
+bool DesktopSession::watchSleep()
+{
+    if (!m_systemBus.isConnected())
+        return false;
+    return m_systemBus.connect(kLogindService, kLogindPath, kLogindManager, QStringLiteral("PrepareForSleep"), this,
+                               SLOT(PrepareForSleep(bool)));
+}
+
+void DesktopSession::PrepareForSleep(bool sleeping)
+{
+    if (sleeping) {
+        m_resumeTimer.stop();
+        m_connection.suspend();
+    } else {
+        m_resumeTimer.start();
+    }
+}
+
+} // namespace quvo

@@ -1,0 +1,47 @@
+#pragma once
+// What the desktop session tells the program and asks of it over D-Bus:
+// keeping the screen saver off, and suspend and resume from logind.
+#include <QDBusConnection>
+#include <QObject>
+#include <QTimer>
+
+namespace quvo {
+
+class ServerConnection;
+
+class DesktopSession : public QObject {
+    Q_OBJECT
+public:
+    DesktopSession(ServerConnection& connection, QDBusConnection sessionBus, QDBusConnection systemBus,
+                   QObject* parent = nullptr);
+    explicit DesktopSession(ServerConnection& connection, QObject* parent = nullptr);
+    ~DesktopSession() override;
+
+    // Asks org.freedesktop.ScreenSaver for an inhibition that lasts until
+    // releaseScreenSaver() or destruction. No bus or no service: nothing.
+    void inhibitScreenSaver();
+    void releaseScreenSaver();
+    bool screenSaverInhibited() const { return m_cookie != 0; }
+
+    // Listens to logind's PrepareForSleep; false when there is no system bus.
+    bool watchSleep();
+    void setResumeDelayMs(int ms) { m_resumeTimer.setInterval(ms); }
+    bool resumePending() const { return m_resumeTimer.isActive(); }
+
+signals:
+    void screenSaverInhibitedChanged(bool inhibited);
+
+public slots:
+    // true: the machine is about to sleep; false: it has woken up.
+    void PrepareForSleep(bool sleeping);
+
+private:
+    ServerConnection& m_connection;
+    QDBusConnection m_sessionBus;
+    QDBusConnection m_systemBus;
+    QTimer m_resumeTimer;
+    uint m_cookie = 0;
+    bool m_inhibitWanted = false;
+};
+
+} // namespace quvo

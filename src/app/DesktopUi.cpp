@@ -1,0 +1,152 @@
+#include "app/DesktopUi.h"
+
+#include "app/TfrmQuvoHWMain.h"
+#include "settings_dialog/Balloon.h"
+#include "settings_dialog/MessageDialogs.h"
+#include "settings_dialog/TfrmSystreg.h"
+
+#include <QApplication>
+
+namespace quvo {
+
+TfrmSystreg* DesktopUi::dialog() const
+{
+    return m_window ? m_window->settingsDialog() : nullptr;
+}
+
+QWidget* DesktopUi::dialogParent() const
+{
+    // A box over the open dialog stays in front of it; a hidden main window
+    // would only hide the box's taskbar entry.
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal;
+    if (m_window && m_window->isVisible())
+        return m_window;
+    return nullptr;
+}
+
+QWidget* DesktopUi::findControl(const QString& name) const
+{
+    // Both windows have controls of the same names: the open dialog comes first.
+    QList<QWidget*> windows;
+    TfrmSystreg* d = dialog();
+    if (d && d->isVisible())
+        windows << d;
+    if (m_window)
+        windows << m_window;
+    if (d && !d->isVisible())
+        windows << d;
+    for (QWidget* w : windows) {
+        if (w->objectName() == name)
+            return w;
+        if (auto* control = w->findChild<QWidget*>(name))
+            return control;
+    }
+    return nullptr;
+}
+
+void DesktopUi::showInfo(const QString& text)
+{
+    showInfoDialog(text, dialogParent());
+}
+
+bool DesktopUi::askYesNo(const QString& text)
+{
+    return askYesNoDialog(text, dialogParent());
+}
+
+void DesktopUi::showBalloon(const QString& title, const QString& text, int kind, int hideAfterMs,
+                            const BalloonTarget& target)
+{
+    if (!target.control.isEmpty()) {
+        if (QWidget* control = findControl(target.control)) {
+            quvo::showBalloon(title, text, kind, hideAfterMs, control);
+            return;
+        }
+    }
+    quvo::showBalloon(title, text, kind, hideAfterMs, target.point);
+}
+
+void DesktopUi::setStatusText(const QString& text)
+{
+    if (m_window)
+        m_window->setStatusText(text);
+}
+
+void DesktopUi::setIndicator(Indicator colour)
+{
+    if (m_window)
+        m_window->setIndicator(colour);
+}
+
+void DesktopUi::setWindowTitle(const QString& title)
+{
+    if (m_window)
+        m_window->applyWindowTitle(title);
+}
+
+void DesktopUi::setDeviceStatus(const QString& caption, Indicator colour)
+{
+    if (m_window)
+        m_window->setDeviceStatus(caption, colour);
+}
+
+void DesktopUi::minimizeWindow()
+{
+    if (m_window)
+        m_window->showMinimized();
+}
+
+void DesktopUi::requestQuit()
+{
+    if (m_window)
+        m_window->requestQuit();
+}
+
+bool DesktopUi::settingsDialogVisible() const
+{
+    TfrmSystreg* d = dialog();
+    return d && d->isVisible();
+}
+
+SettingsPage DesktopUi::settingsDialogPage() const
+{
+    TfrmSystreg* d = dialog();
+    return d ? d->activePage() : SettingsPage::ServerSettings;
+}
+
+void DesktopUi::setSettingsTabs(SettingsPage page)
+{
+    if (TfrmSystreg* d = dialog())
+        d->SetTabs(page);
+}
+
+void DesktopUi::showSettingsDialog(SettingsPage page)
+{
+    QPointer<TfrmSystreg> d = dialog();
+    if (!d)
+        return;
+    d->SetTabs(page);
+    if (d)
+        d->showModalUnlessVisible();
+}
+
+void DesktopUi::setPlacePanelVisible(bool visible)
+{
+    if (TfrmSystreg* d = dialog())
+        d->setPlacePanelVisible(visible);
+}
+
+void DesktopUi::loadAllCallables(const std::vector<CallableItem>& records)
+{
+    if (TfrmSystreg* d = dialog())
+        d->LoadAllCallables(records);
+}
+
+void DesktopUi::selectStationCallables(const std::vector<int>& ids)
+{
+    if (TfrmSystreg* d = dialog())
+        d->SelectStationCallables(ids);
+}
+
+} // namespace quvo

@@ -1,0 +1,434 @@
+#include "app/TfrmQuvoHWMain.h"
+
+#include "app/DesktopTexts.h"
+#include "core/HardwareClient.h"
+#include "settings_dialog/TfrmSystreg.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QLibrary>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QKeyEvent>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QStyle>
+#include <QTimer>
+
+namespace quvo {
+
+namespace {
+
+const QColor kRed(255, 0, 0);
+const QColor kGreen(0, 128, 0);
+
+QColor colourOf(Indicator indicator)
+{
+    return indicator == Indicator::Green ? kGreen : kRed;
+}
+
+// Tahoma where it is installed; otherwise the closest narrow sans-serif.
+QFont windowFont()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans Condensed"),
+                      QStringLiteral("Liberation Sans Narrow"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("DejaVu Sans")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSize(8);
+    return font;
+}
+
+QIcon applicationIcon()
+{
+    QIcon icon(QStringLiteral(":/quvo/icons/quvo-hwclient.png"));
+    if (icon.isNull())
+        icon = QApplication::style()->standardIcon(QStyle::SP_ComputerIcon);
+    return icon;
+}
+
+// The tray shows the connection state as a small dot on the program's icon.
+QIcon trayIconFor(Indicator indicator)
+{
+    QPixmap pixmap = applicationIcon().pixmap(64, 64);
+    if (pixmap.isNull())
+        return applicationIcon();
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::white, 3));
+    painter.setBrush(colourOf(indicator));
+    painter.drawEllipse(QRectF(38, 38, 24, 24));
+    painter.end();
+    return QIcon(pixmap);
+}
+
+template <typename T>
+T* place(T* widget, const char* name, int x, int y, int w, int h)
+{
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(x, y, w, h);
+    return widget;
+}
+
+} // namespace
+
+ConnectionShape::ConnectionShape(QWidget* parent)
+    : QWidget(parent)
+    , m_fill(kRed)
+{
+    setFixedSize(25, 25);
+}
+
+void ConnectionShape::setFill(const QColor& colour)
+{
+    if (m_fill == colour)
+        return;
+    m_fill = colour;
+    update();
+}
+
+void ConnectionShape::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::black, 1));
+    painter.setBrush(m_fill);
+    painter.drawEllipse(QRectF(0.5, 0.5, width() - 1.0, height() - 1.0));
+}
+
+DeviceStatusPanel::DeviceStatusPanel(QWidget* parent)
+    : QLabel(parent)
+{
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setLineWidth(1);
+    setAlignment(Qt::AlignCenter);
+    setAutoFillBackground(true);
+    QFont big = font();
+    big.setPixelSize(21);
+    setFont(big);
+    setFill(kRed);
+}
+
+void DeviceStatusPanel::setFill(const QColor& colour)
+{
+    m_fill = colour;
+    // Fixed colours: a theme must not turn the device state unreadable.
+    QPalette p = palette();
+    p.setColor(QPalette::Window, colour);
+    p.setColor(QPalette::WindowText, Qt::black);
+    setPalette(p);
+    setStyleSheet(QStringLiteral("QLabel { background-color: %1; color: black; }").arg(colour.name()));
+}
+
+void DeviceStatusPanel::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    QLabel::mouseDoubleClickEvent(event);
+    emit doubleClicked();
+}
+
+TfrmQuvoHWMain::TfrmQuvoHWMain(HardwareClient& client, QWidget* parent)
+    : QWidget(parent,
+              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                  | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    , m_client(client)
+    , m_trayAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); })
+    , m_dialogFactory([](HardwareClient& c, QWidget* p) { return new TfrmSystreg(c, p); })
+{
+    setObjectName(QStringLiteral("frmQuvoHWMain"));
+    setFont(windowFont());
+    setFixedSize(kClientWidth, kClientHeight);
+    setWindowIcon(applicationIcon());
+    buildControls();
+
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(kClientWidth / 2, kClientHeight / 2));
+    }
+
+    connect(&m_client, &HardwareClient::windowTitleChanged, this, &TfrmQuvoHWMain::applyWindowTitle);
+    connect(&m_client, &HardwareClient::quitStarted, this, &TfrmQuvoHWMain::onQuitStarted);
+    connect(&m_client.activation(), &Activation::settingsRestored, this, &TfrmQuvoHWMain::showRestoredActivation);
+    connect(&m_client.device(), &DeviceController::nameRestored, this, &TfrmQuvoHWMain::showRestoredName);
+    connect(&m_client.device(), &DeviceController::focusNameField, this, [this] { Edit1->setFocus(); });
+}
+
+TfrmQuvoHWMain::~TfrmQuvoHWMain()
+{
+    delete m_dialog.data();
+}
+
+void TfrmQuvoHWMain::buildControls()
+{
+    using namespace desktop_texts;
+
+    Panel1 = place(new QFrame(this), "Panel1", 0, 0, kClientWidth, 41);
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    BitBtn1 = place(new QPushButton(kSettingsButton, Panel1), "BitBtn1", 8, 8, 113, 25);
+    BitBtn1->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+    connect(BitBtn1, &QPushButton::clicked, this, &TfrmQuvoHWMain::BitBtn1Click);
+
+    // Device status on the left, name and activation options on the right.
+    Label3 = place(new QLabel(kStatusLabel, this), "Label3", 8, 50, 152, 15);
+    Panel4 = place(new DeviceStatusPanel(this), "Panel4", 8, 67, 152, 102);
+    Panel4->setText(kNotConnected);
+    connect(Panel4, &DeviceStatusPanel::doubleClicked, this, [this] { m_client.device().Panel4DblClick(); });
+
+    Label2 = place(new QLabel(kDeviceNameLabel, this), "Label2", 168, 50, 247, 15);
+    Edit1 = place(new QLineEdit(this), "Edit1", 168, 67, 171, 23);
+    connect(Edit1, &QLineEdit::textChanged, this, [this](const QString& text) { m_client.device().Edit1Change(text); });
+    BitBtn2 = place(new QPushButton(kConnectButton, this), "BitBtn2", 343, 66, 72, 25);
+    BitBtn2->setIcon(style()->standardIcon(QStyle::SP_DialogApplyButton));
+    connect(BitBtn2, &QPushButton::clicked, this, &TfrmQuvoHWMain::connectDevice);
+
+    GroupBox1 = place(new QGroupBox(kActivationGroup, this), "GroupBox1", 168, 95, 247, 104);
+    RadioButton1 = place(new QRadioButton(kSecondsMode, GroupBox1), "RadioButton1", 8, 18, 118, 22);
+    SpinEdit1 = place(new QSpinBox(GroupBox1), "SpinEdit1", 128, 18, 52, 22);
+    SpinEdit1->setRange(1, 999);
+    SpinEdit1->setValue(2);
+    Label4 = place(new QLabel(kSecondsUnit, GroupBox1), "Label4", 185, 21, 58, 15);
+    RadioButton2 = place(new QRadioButton(kUntilConfirmedMode, GroupBox1), "RadioButton2", 8, 44, 236, 22);
+    RadioButton2->setChecked(true);
+    CheckBox1 = place(new QCheckBox(kBlink, GroupBox1), "CheckBox1", 8, 72, 86, 22);
+    SpinEdit2 = place(new QSpinBox(GroupBox1), "SpinEdit2", 96, 72, 60, 22);
+    SpinEdit2->setRange(100, 5000);
+    SpinEdit2->setValue(500);
+    Label5 = place(new QLabel(kBlinkUnit, GroupBox1), "Label5", 161, 75, 82, 15);
+
+    // Both radio buttons share the one mode handler.
+    const auto modeClicked = [this] { m_client.activation().setSecondsMode(RadioButton1->isChecked()); };
+    connect(RadioButton1, &QRadioButton::clicked, this, modeClicked);
+    connect(RadioButton2, &QRadioButton::clicked, this, modeClicked);
+    connect(SpinEdit1, &QSpinBox::valueChanged, this, [this](int seconds) { m_client.activation().SpinEdit1Change(seconds); });
+    connect(SpinEdit2, &QSpinBox::valueChanged, this, [this](int ms) { m_client.activation().SpinEdit2Change(ms); });
+    connect(CheckBox1, &QCheckBox::clicked, this, [this](bool checked) { m_client.activation().CheckBox1Click(checked); });
+
+    Panel3 = place(new QFrame(this), "Panel3", 0, kClientHeight - 29, kClientWidth, 29);
+    Panel3->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    shServerConnected = place(new ConnectionShape(Panel3), "shServerConnected", 3, 2, 25, 25);
+    Label1 = place(new QLabel(kNotConnected, Panel3), "Label1", 34, 7, 300, 15);
+    Button7 = place(new QPushButton(kCloseButton, Panel3), "Button7", kClientWidth - 78, 2, 75, 25);
+    Button7->setToolTip(kCloseHint);
+    connect(Button7, &QPushButton::clicked, this, &TfrmQuvoHWMain::Button7Click);
+
+    // F10 opens the settings whatever control has the focus: the window sees
+    // its controls' keys first.
+    qApp->installEventFilter(this);
+
+    PopupMenu2 = new QMenu(this);
+    PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
+    Avsluta1 = PopupMenu2->addAction(kQuitMenu);
+    Avsluta1->setObjectName(QStringLiteral("Avsluta1"));
+    connect(Avsluta1, &QAction::triggered, this, &TfrmQuvoHWMain::Avsluta1Click);
+
+    TrayIcon1 = new QSystemTrayIcon(this);
+    TrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
+    TrayIcon1->setContextMenu(PopupMenu2);
+    TrayIcon1->setToolTip(kApplicationTitle);
+    updateTrayIcon();
+    connect(TrayIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::DoubleClick)
+            TrayIcon1DblClick();
+    });
+}
+
+bool TfrmQuvoHWMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F10
+        && watched->isWidgetType()) {
+        auto* target = static_cast<QWidget*>(watched);
+        if (target == this || isAncestorOf(target)) {
+            event->accept();
+            BitBtn1Click();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TfrmQuvoHWMain::FormCreate()
+{
+    applyWindowTitle(m_client.windowTitle());
+    m_client.FormCreate();
+    TrayIcon1->show();
+}
+
+void TfrmQuvoHWMain::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // After the window is on screen, so that the first message has a parent to sit on.
+    if (!m_firstActivationDone)
+        QTimer::singleShot(0, this, &TfrmQuvoHWMain::FormActivate);
+}
+
+void TfrmQuvoHWMain::FormActivate()
+{
+    if (m_firstActivationDone || m_closing)
+        return;
+    m_firstActivationDone = true;
+    if (!m_dialog && m_dialogFactory) {
+        m_dialog = m_dialogFactory(m_client, this);
+        if (m_dialog)
+            emit settingsDialogCreated(m_dialog);
+    }
+    m_client.FormActivate();
+}
+
+void TfrmQuvoHWMain::showRestoredName(const QString& name)
+{
+    const QSignalBlocker block(Edit1);
+    Edit1->setText(name);
+}
+
+void TfrmQuvoHWMain::showRestoredActivation()
+{
+    Activation& a = m_client.activation();
+    const QSignalBlocker b1(SpinEdit1);
+    const QSignalBlocker b2(SpinEdit2);
+    const QSignalBlocker b3(CheckBox1);
+    const QSignalBlocker b4(RadioButton1);
+    const QSignalBlocker b5(RadioButton2);
+    SpinEdit1->setValue(a.seconds());
+    SpinEdit2->setValue(a.blinkIntervalMs());
+    CheckBox1->setChecked(a.blink());
+    if (a.secondsMode())
+        RadioButton1->setChecked(true);
+    else
+        RadioButton2->setChecked(true);
+}
+
+void TfrmQuvoHWMain::connectDevice()
+{
+    m_client.device().BitBtn2Click();
+}
+
+void TfrmQuvoHWMain::BitBtn1Click()
+{
+    m_client.ui().showSettingsDialog(SettingsPage::ServerSettings);
+}
+
+void TfrmQuvoHWMain::Button7Click()
+{
+    close();
+}
+
+void TfrmQuvoHWMain::Avsluta1Click()
+{
+    m_quitRequested = true;
+    close();
+}
+
+void TfrmQuvoHWMain::requestQuit()
+{
+    m_quitRequested = true;
+    close();
+}
+
+void TfrmQuvoHWMain::TrayIcon1DblClick()
+{
+    if (m_closing)
+        return;
+    show();
+    if (isMinimized())
+        showNormal();
+    raise();
+    activateWindow();
+    callForegroundHook();
+}
+
+void TfrmQuvoHWMain::callForegroundHook()
+{
+    const QDir here = QDir::current();
+    QString file;
+    for (const QString& name : {desktop_texts::kHookLibraryUnix, desktop_texts::kHookLibraryWindows}) {
+        if (QFileInfo::exists(here.filePath(name))) {
+            file = here.absoluteFilePath(name);
+            break;
+        }
+    }
+    if (file.isEmpty())
+        return;
+    QLibrary hook(file);
+    using SetForeground = long (*)(void*);
+    auto fn = reinterpret_cast<SetForeground>(hook.resolve("QVSetForeGroundWindow"));
+    if (fn)
+        fn(reinterpret_cast<void*>(winId()));
+    // The library stays loaded: it may keep state between calls.
+}
+
+void TfrmQuvoHWMain::closeEvent(QCloseEvent* event)
+{
+    if (!m_quitRequested) {
+        event->ignore();
+        // Without a notification area a hidden window could not be brought back.
+        if (m_trayAvailable && m_trayAvailable())
+            hide();
+        else
+            showMinimized();
+        return;
+    }
+    event->accept();
+    FormClose();
+}
+
+void TfrmQuvoHWMain::FormClose()
+{
+    if (m_closing)
+        return;
+    m_closing = true;
+    TrayIcon1->hide();
+    if (m_dialog) {
+        m_dialog->hide();
+        m_dialog->deleteLater();
+        m_dialog = nullptr;
+    }
+    m_client.quit();
+}
+
+void TfrmQuvoHWMain::onQuitStarted()
+{
+    // The core quits by itself (a completed update): close the window too.
+    m_quitRequested = true;
+    if (!m_closing)
+        close();
+}
+
+void TfrmQuvoHWMain::setStatusText(const QString& text)
+{
+    Label1->setText(text);
+    TrayIcon1->setToolTip(desktop_texts::kApplicationTitle + QLatin1Char('\n') + text);
+}
+
+void TfrmQuvoHWMain::setIndicator(Indicator colour)
+{
+    m_indicator = colour;
+    shServerConnected->setFill(colourOf(colour));
+    updateTrayIcon();
+}
+
+void TfrmQuvoHWMain::setDeviceStatus(const QString& caption, Indicator colour)
+{
+    Panel4->setText(caption);
+    Panel4->setFill(colourOf(colour));
+}
+
+void TfrmQuvoHWMain::applyWindowTitle(const QString& title)
+{
+    setWindowTitle(title);
+}
+
+void TfrmQuvoHWMain::updateTrayIcon()
+{
+    TrayIcon1->setIcon(trayIconFor(m_indicator));
+}
+
+} // namespace quvo
