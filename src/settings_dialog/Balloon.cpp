@@ -64,7 +64,7 @@ public:
         m_icon->setPixmap(style()->standardIcon(pixmap).pixmap(32, 32));
         m_title->setText(title);
         m_text->setText(lineBreaksFromCr(text));
-        setPalette(QToolTip_palette());
+        setPalette(tooltipPalette());
         adjustSize();
 
         QPoint topLeft(tip.x() - kNotchInset, tip.y());
@@ -110,7 +110,7 @@ protected:
     void mousePressEvent(QMouseEvent*) override { hide(); }
 
 private:
-    static QPalette QToolTip_palette()
+    static QPalette tooltipPalette()
     {
         QPalette p = QApplication::palette("QToolTip");
         p.setColor(QPalette::WindowText, p.color(QPalette::ToolTipText));
