@@ -1,0 +1,42 @@
+#pragma once
+// The front end of a box without a screen: every message is one line on
+// standard error, every question is answered "no".
+#include "common/UserInterface.h"
+#include <QTextStream>
+
+namespace quvo {
+
+class HeadlessUi : public UserInterface {
+public:
+    HeadlessUi();
+    void showInfo(const QString& text) override;
+    bool askYesNo(const QString& text) override;
+    void showBalloon(const QString& title, const QString& text, int kind, int hideAfterMs,
+                     const BalloonTarget& target) override;
+    void setStatusText(const QString& text) override;
+    void setIndicator(Indicator colour) override;
+    void setWindowTitle(const QString& title) override;
+    void setDeviceStatus(const QString& caption, Indicator colour) override;
+    void minimizeWindow() override {}
+    void requestQuit() override {}
+    bool settingsDialogVisible() const override { return false; }
+    SettingsPage settingsDialogPage() const override { return m_page; }
+    void setSettingsTabs(SettingsPage page) override;
+    void showSettingsDialog(SettingsPage page) override;
+    void setPlacePanelVisible(bool visible) override;
+    void loadAllCallables(const std::vector<CallableItem>& records) override;
+    void selectStationCallables(const std::vector<int>& ids) override;
+    void updateProgress(qint64 bytes) override;
+
+    void log(const QString& kind, const QString& text);
+
+private:
+    QTextStream m_err;
+    SettingsPage m_page = SettingsPage::ServerSettings;
+    Indicator m_indicator = Indicator::Red;
+    bool m_indicatorKnown = false;
+};
+
+int runHeadless(int argc, char** argv);
+
+} // namespace quvo
