@@ -1,3 +1,4 @@
+#include <QTime>
 #include "SimServer.h"
 
 #include "common/Codec.h"
@@ -72,9 +73,17 @@ QString unescape(const QString& text)
 
 } // namespace
 
+namespace {
+bool g_timestamps = false;
+}
+
+void setTimestamps(bool on) { g_timestamps = on; }
+
 void printLine(const QString& line)
 {
-    const QByteArray utf8 = line.toUtf8();
+    QByteArray utf8 = line.toUtf8();
+    if (g_timestamps)
+        utf8.prepend(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz ")).toUtf8());
     std::fwrite(utf8.constData(), 1, static_cast<size_t>(utf8.size()), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);

@@ -127,5 +127,7 @@ private:
 
 // One line on stdout, UTF-8, flushed at once so scripts can follow it.
 void printLine(const QString& line);
+// Every printed line starts with the time of day (HH:mm:ss.zzz).
+void setTimestamps(bool on);
 
 } // namespace quvo::sim

@@ -36,8 +36,10 @@ int main(int argc, char* argv[])
     const QCommandLineOption intervalOpt(QStringLiteral("chunk-interval"), QStringLiteral("Milliseconds between those writes."), QStringLiteral("MS"), QStringLiteral("2"));
     const QCommandLineOption updateOpt(QStringLiteral("update-mode"), QStringLiteral("normal, error, cut or silent."), QStringLiteral("MODE"), QStringLiteral("normal"));
     const QCommandLineOption quitOpt(QStringLiteral("quit-after-scenario"), QStringLiteral("Quit once the scenario's last command has run."));
-    parser.addOptions({portOpt, hostOpt, versionOpt, clinicOpt, scenarioOpt, programOpt, chunkOpt, intervalOpt, updateOpt, quitOpt});
+    const QCommandLineOption timeOpt(QStringLiteral("timestamps"), QStringLiteral("Start every printed line with the time of day."));
+    parser.addOptions({portOpt, hostOpt, versionOpt, clinicOpt, scenarioOpt, programOpt, chunkOpt, intervalOpt, updateOpt, quitOpt, timeOpt});
     parser.process(app);
+    setTimestamps(parser.isSet(timeOpt));
 
     bool ok = false;
     const uint port = parser.value(portOpt).toUInt(&ok);
