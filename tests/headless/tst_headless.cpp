@@ -1,0 +1,160 @@
+// The program as a box without a screen runs it: the real executable, the
+// server simulator and the Telldus simulator, each its own process.
+#include "common/Paths.h"
+#include "common/SettingsStore.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quvo;
+
+class HeadlessTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QProcess m_sim;
+    QProcess m_client;
+    quint16 m_port = 0;
+
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir->filePath("config"));
+        env.insert(QStringLiteral("XDG_CONFIG_DIRS"), m_dir->filePath("etc"));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir->filePath("data"));
+        env.insert(QStringLiteral("QUVO_TELLDUS_LIBRARY"), QStringLiteral(TELLDUS_SIM_PATH));
+        env.insert(QStringLiteral("TELLDUS_SIM_DEVICES"), QStringLiteral("1:Lampa"));
+        env.insert(QStringLiteral("TELLDUS_SIM_LOG"), m_dir->filePath("telldus.log"));
+        return env;
+    }
+
+    // Settings of the installation folder the client will run in.
+    void writeSetting(const QString& section, const QString& key, const QString& value)
+    {
+        SettingsStore store(SettingsLocations{m_dir->filePath("config/Veltaris"), m_dir->filePath("etc/Veltaris")});
+        store.setSettingsFolderKey(settingsKeyFromFolder(m_dir->path() + QLatin1Char('/')));
+        store.WriteSetting(section, key, value);
+    }
+
+    void startSim()
+    {
+        m_sim.start(QStringLiteral(SERVER_SIM_PATH), {QStringLiteral("--port"), QStringLiteral("0")});
+        QVERIFY(m_sim.waitForReadyRead(5000));
+        const QByteArray first = m_sim.readLine().trimmed();
+        QVERIFY2(first.startsWith("LISTENING "), first.constData());
+        m_port = quint16(first.mid(10).toUInt());
+    }
+
+    void startClient(QStringList params)
+    {
+        params.prepend(QStringLiteral("--headless"));
+        m_client.setProcessEnvironment(environment());
+        m_client.setWorkingDirectory(m_dir->path());
+        m_client.start(QStringLiteral(HWCLIENT_PATH), params);
+        QVERIFY(m_client.waitForStarted(5000));
+    }
+
+    QString clientLog() { return QString::fromUtf8(m_client.readAllStandardError()); }
+
+    bool waitForLog(QString& log, const QString& text, int ms = 8000)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!log.contains(text) && t.elapsed() < ms) {
+            m_client.waitForReadyRead(50);
+            log += clientLog();
+        }
+        return log.contains(text);
+    }
+
+    QStringList telldusLog() const
+    {
+        QFile f(m_dir->filePath("telldus.log"));
+        QStringList out;
+        if (f.open(QIODevice::ReadOnly))
+            for (const QByteArray& line : f.readAll().split('\n'))
+                if (!line.isEmpty())
+                    out << QString::fromLatin1(line.mid(line.indexOf(' ') + 1));
+        return out;
+    }
+
+    void terminateClientExpectingOne()
+    {
+        m_client.terminate();
+        QVERIFY(m_client.waitForFinished(5000));
+        QCOMPARE(m_client.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_client.exitCode(), 1);
+    }
+
+private slots:
+    void init() { m_dir = std::make_unique<QTemporaryDir>(); }
+    void cleanup()
+    {
+        for (QProcess* p : {&m_client, &m_sim}) {
+            if (p->state() != QProcess::NotRunning) {
+                p->kill();
+                p->waitForFinished(3000);
+            }
+        }
+        m_dir.reset();
+    }
+
+    void withoutDisplayNamesTheHeadlessOption()
+    {
+        QProcess p;
+        p.setProcessEnvironment(environment());
+        p.start(QStringLiteral(HWCLIENT_PATH), {});
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains(QStringLiteral("--headless")));
+    }
+
+    void callSwitchesReceiverAndSigtermQuitsWithOne()
+    {
+        writeSetting(QStringLiteral("QUVO_HWClient"), QStringLiteral("TellStickDevicename"), QStringLiteral("Lampa"));
+        startSim();
+        startClient({QStringLiteral("SERVERNAME=127.0.0.1"), QStringLiteral("SERVERPORT=%1").arg(m_port)});
+        QString log;
+        QVERIFY2(waitForLog(log, QStringLiteral("STATUS: Ansluten")), qPrintable(log));
+        QVERIFY2(waitForLog(log, QStringLiteral("Vårdcentralen Demo")), qPrintable(log));
+        m_sim.write("call 1 Reception\n");
+        QTRY_VERIFY_WITH_TIMEOUT(telldusLog().contains(QStringLiteral("ON 1")), 5000);
+        QVERIFY(waitForLog(log, QStringLiteral("ENHET: Turned On (grön)")));
+        m_sim.write("confirm 1 Anna\n");
+        QTRY_COMPARE_WITH_TIMEOUT(telldusLog().last(), QStringLiteral("OFF 1"), 5000);
+        terminateClientExpectingOne();
+    }
+
+    void noServerConfiguredIsToldOnOneLine()
+    {
+        startClient({});
+        QString log;
+        QVERIFY2(waitForLog(log, QStringLiteral("SYSTEMREGISTER:")), qPrintable(log));
+        QVERIFY(log.contains(QStringLiteral("INFO: Gå till Systemregistret och ställ in servernamn och serverport.\n")));
+        terminateClientExpectingOne();
+    }
+
+    void refusedConnectionQuestionIsAnsweredNo()
+    {
+        startSim();
+        const quint16 closedPort = m_port;
+        m_sim.kill();
+        m_sim.waitForFinished(3000);
+        startClient({QStringLiteral("SERVERNAME=127.0.0.1"), QStringLiteral("SERVERPORT=%1").arg(closedPort)});
+        QString log;
+        QVERIFY2(waitForLog(log, QStringLiteral("-> Nej")), qPrintable(log));
+        // Carriage returns of the question become blanks: one line.
+        QVERIFY(log.contains(QStringLiteral("FRÅGA: Det gick inte att ansluta till 127.0.0.1 på port %1!  Felkoden är: 10061  "
+                                            "Redigera serverinställningarna? -> Nej").arg(closedPort)));
+        terminateClientExpectingOne();
+    }
+};
+
+QTEST_GUILESS_MAIN(HeadlessTest)
+#include "tst_headless.moc"
