@@ -30,26 +30,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-class SilentUi : public UserInterface {
-public:
-    void showInfo(const QString&) override {}
-    bool askYesNo(const QString&) override { return false; }
-    void showBalloon(const QString&, const QString&, int, int, const BalloonTarget&) override {}
-    void setStatusText(const QString&) override {}
-    void setIndicator(Indicator) override {}
-    void setWindowTitle(const QString&) override {}
-    void setDeviceStatus(const QString&, Indicator) override {}
-    void minimizeWindow() override {}
-    void requestQuit() override {}
-    bool settingsDialogVisible() const override { return false; }
-    SettingsPage settingsDialogPage() const override { return SettingsPage::ServerSettings; }
-    void setSettingsTabs(SettingsPage) override {}
-    void showSettingsDialog(SettingsPage) override {}
-    void setPlacePanelVisible(bool) override {}
-    void loadAllCallables(const std::vector<CallableItem>&) override {}
-    void selectStationCallables(const std::vector<int>&) override {}
-};
-
 std::string frame(const std::string& tag, const std::string& body)
 {
     return "\xA4" + tag + ":" + body + ":" + tag + "\xA4";
@@ -121,7 +101,7 @@ void BM_CallToTurnOn(benchmark::State& state)
     ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
     const int port = ntohs(addr.sin_port);
 
-    SilentUi ui;
+    SilentUserInterface ui;
     HardwareClient* client = nullptr;
     QThread thread;
     QObject inThread;

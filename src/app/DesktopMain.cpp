@@ -6,10 +6,12 @@
 #include "app/SignalQuit.h"
 #include "app/TfrmQuvoHWMain.h"
 #include "core/HardwareClient.h"
+#include "core/UpdateClient.h"
 #include "settings_dialog/MessageDialogs.h"
 #include "settings_dialog/Themes.h"
 
 #include <QApplication>
+#include <QScreen>
 #include <QSessionManager>
 #include <QTimer>
 
@@ -31,6 +33,11 @@ int runDesktop(int argc, char** argv)
 
     DesktopUi ui;
     HardwareClient client(ui, params);
+    // The update client's balloon points at the middle of the whole desktop.
+    client.updater()->setScreenCentreSource([] {
+        const QRect desktop = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->virtualGeometry() : QRect();
+        return QPoint(desktop.width() / 2, desktop.height() / 2);
+    });
     TfrmQuvoHWMain window(client);
     ui.setMainWindow(&window);
     window.FormCreate();

@@ -73,6 +73,12 @@ void DesktopUi::setStatusText(const QString& text)
         m_window->setStatusText(text);
 }
 
+void DesktopUi::updateProgress(qint64 bytes)
+{
+    // A slow download must look alive.
+    setStatusText(QStringLiteral("Hämtar ny version: %L1 byte").arg(bytes));
+}
+
 void DesktopUi::setIndicator(Indicator colour)
 {
     if (m_window)

@@ -36,6 +36,7 @@ public:
     void setPlacePanelVisible(bool visible) override;
     void loadAllCallables(const std::vector<CallableItem>& records) override;
     void selectStationCallables(const std::vector<int>& ids) override;
+    void updateProgress(qint64 bytes) override;
 
 private:
     TfrmSystreg* dialog() const;

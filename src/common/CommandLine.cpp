@@ -1,4 +1,5 @@
 #include "common/CommandLine.h"
+#include "common/Text.h"
 
 #include <QLocale>
 
@@ -8,17 +9,6 @@ namespace {
 
 bool isBlank(QChar c) { return c.unicode() <= 32; }
 
-// Trims characters up to and including the blank, not Unicode white space.
-QString trimBlanks(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && isBlank(text.at(begin)))
-        ++begin;
-    while (end > begin && isBlank(text.at(end - 1)))
-        --end;
-    return text.mid(begin, end - begin);
-}
 
 QString upper(const QString& text) { return QLocale().toUpper(text); }
 
@@ -65,7 +55,7 @@ QString CommandLine::GetParamValue(const QString& key, bool upperCase) const
             head = upper(head);
         if (head != prefix)
             continue;
-        const QString value = trimBlanks(param.mid(n));
+        const QString value = trimControl(param.mid(n));
         return upperCase ? upper(value) : value;
     }
     return QString();

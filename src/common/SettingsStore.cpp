@@ -1,4 +1,5 @@
 #include "common/SettingsStore.h"
+#include "common/Text.h"
 
 #include "common/Codec.h"
 #include "common/ServerIniLink.h"
@@ -22,18 +23,7 @@ namespace {
 const QString kRegistryBase = QStringLiteral("SOFTWARE\\Veltaris\\");
 const QString kMachineErrorKey = QStringLiteral("ERROR_WRITING_TO_LOCAL_MACHINE");
 
-// Blank means characters up to and including the blank, as in the stored
-// files of the system's other clients, not Unicode white space.
-QString trimBlanks(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin).unicode() <= 32)
-        ++begin;
-    while (end > begin && text.at(end - 1).unicode() <= 32)
-        --end;
-    return text.mid(begin, end - begin);
-}
+QString trimBlanks(const QString& text) { return trimControl(text); }
 
 bool isBlank(const QString& text)
 {

@@ -54,3 +54,29 @@ public:
 };
 
 } // namespace quvo
+
+namespace quvo {
+
+// Says nothing and answers every question "no"; a base for front ends that
+// only care about some of the operations (tests, benchmarks).
+class SilentUserInterface : public UserInterface {
+public:
+    void showInfo(const QString&) override {}
+    bool askYesNo(const QString&) override { return false; }
+    void showBalloon(const QString&, const QString&, int, int, const BalloonTarget&) override {}
+    void setStatusText(const QString&) override {}
+    void setIndicator(Indicator) override {}
+    void setWindowTitle(const QString&) override {}
+    void setDeviceStatus(const QString&, Indicator) override {}
+    void minimizeWindow() override {}
+    void requestQuit() override {}
+    bool settingsDialogVisible() const override { return false; }
+    SettingsPage settingsDialogPage() const override { return SettingsPage::ServerSettings; }
+    void setSettingsTabs(SettingsPage) override {}
+    void showSettingsDialog(SettingsPage) override {}
+    void setPlacePanelVisible(bool) override {}
+    void loadAllCallables(const std::vector<CallableItem>&) override {}
+    void selectStationCallables(const std::vector<int>&) override {}
+};
+
+} // namespace quvo

@@ -1,4 +1,5 @@
 #include "device/DeviceController.h"
+#include "common/Text.h"
 
 #include "common/SettingsStore.h"
 #include "common/UserInterface.h"
@@ -14,17 +15,6 @@ namespace {
 const QString kNameKey = QStringLiteral("TellStickDevicename");
 constexpr int kBothMethods = TelldusLibrary::kTurnOn | TelldusLibrary::kTurnOff;
 
-// Blanks and control characters only; names from the library may carry them.
-QString trimControl(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin).unicode() <= 32)
-        ++begin;
-    while (end > begin && text.at(end - 1).unicode() <= 32)
-        --end;
-    return text.mid(begin, end - begin);
-}
 
 QString captionFor(int lastCommand)
 {

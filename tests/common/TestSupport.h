@@ -29,7 +29,7 @@ public:
 };
 
 // Records what would have been shown; questions are answered from a list.
-class RecordingUi : public UserInterface {
+class RecordingUi : public SilentUserInterface {
 public:
     QStringList infos;
     QList<bool> answers;
@@ -40,20 +40,6 @@ public:
         infos.append(text);
         return answers.isEmpty() ? false : answers.takeFirst();
     }
-    void showBalloon(const QString&, const QString&, int, int, const BalloonTarget&) override {}
-    void setStatusText(const QString&) override {}
-    void setIndicator(Indicator) override {}
-    void setWindowTitle(const QString&) override {}
-    void setDeviceStatus(const QString&, Indicator) override {}
-    void minimizeWindow() override {}
-    void requestQuit() override {}
-    bool settingsDialogVisible() const override { return false; }
-    SettingsPage settingsDialogPage() const override { return SettingsPage::ServerSettings; }
-    void setSettingsTabs(SettingsPage) override {}
-    void showSettingsDialog(SettingsPage) override {}
-    void setPlacePanelVisible(bool) override {}
-    void loadAllCallables(const std::vector<CallableItem>&) override {}
-    void selectStationCallables(const std::vector<int>&) override {}
 };
 
 } // namespace quvo::test

@@ -42,7 +42,7 @@ struct Balloon {
     QPoint point;
 };
 
-class TestUi : public UserInterface {
+class TestUi : public SilentUserInterface {
 public:
     QStringList infos;
     QList<Balloon> balloons;
@@ -55,19 +55,6 @@ public:
     {
         balloons.append({title, text, kind, hideAfterMs, target.point});
     }
-    void setStatusText(const QString&) override {}
-    void setIndicator(Indicator) override {}
-    void setWindowTitle(const QString&) override {}
-    void setDeviceStatus(const QString&, Indicator) override {}
-    void minimizeWindow() override {}
-    void requestQuit() override {}
-    bool settingsDialogVisible() const override { return false; }
-    SettingsPage settingsDialogPage() const override { return SettingsPage::ServerSettings; }
-    void setSettingsTabs(SettingsPage) override {}
-    void showSettingsDialog(SettingsPage) override {}
-    void setPlacePanelVisible(bool) override {}
-    void loadAllCallables(const std::vector<CallableItem>&) override {}
-    void selectStationCallables(const std::vector<int>&) override {}
     void updateProgress(qint64 bytes) override { progress.append(bytes); }
 };
 
