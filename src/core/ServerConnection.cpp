@@ -287,6 +287,8 @@ void ServerConnection::closeSocket()
 
 void ServerConnection::closeForGood()
 {
+    // What the refused server sent along with its version is not handled.
+    m_queue.clear();
     closeSocket();
     stopTimers();
 }

@@ -32,13 +32,14 @@ class CoreTest : public QObject {
     std::unique_ptr<HardwareClient> m_client;
     QString m_log;
     QString m_version = QStringLiteral("1.10.4");
+    QByteArray m_afterVersion;            // sent in the same write as the version
     QMap<QByteArray, QByteArray> m_ini;   // "section:key" -> value the server answers
 
     void answerFrames()
     {
         m_server->onFrame = [this](const QByteArray& f) {
             if (f.startsWith("\xA4GETSERVERVERSION:"))
-                m_server->send(frame("RETSERVERVERSION", m_version.toLatin1()));
+                m_server->send(frame("RETSERVERVERSION", m_version.toLatin1()) + m_afterVersion);
             else if (f.startsWith("\xA4GETINITEXT:")) {
                 const QList<QByteArray> parts = f.split(':');
                 const QByteArray section = parts.value(1).mid(parts.value(1).indexOf('\\') + 1);
@@ -92,6 +93,7 @@ private slots:
         m_ui = std::make_unique<ScriptedUi>();
         m_server = std::make_unique<FakeServer>();
         m_version = QStringLiteral("1.10.4");
+        m_afterVersion.clear();
         m_ini.clear();
         answerFrames();
     }
@@ -179,6 +181,7 @@ private slots:
     void refusedVersionClosesWithoutRetry()
     {
         m_version = QStringLiteral("1.10.3");
+        m_afterVersion = kUnconfirmed + frame("RETKLINIKNAMN", "Annan klinik");
         HardwareClient& c = start({});
         QTRY_COMPARE(m_ui->lastStatus(), QStringLiteral("Fel serverversion 1.10.3 INTE ansluten"));
         QCOMPARE(m_ui->infos.value(0),
@@ -188,6 +191,9 @@ private slots:
         QVERIFY(!m_server->tags().contains(QStringLiteral("GETCALLLIST")));
         QVERIFY(!c.connection().countdownRunning());
         QCOMPARE(m_ui->lastIndicator(), Indicator::Red);
+        // Nothing that came with the refused version is handled.
+        QVERIFY(logLines().filter(QStringLiteral("ON")).isEmpty());
+        QVERIFY(c.dispatcher().ClinicName().isEmpty());
     }
 
     void unknownClientOpensRegistration()

@@ -620,18 +620,18 @@ void SimServer::cmdResource(const QStringList& args)
 
 void SimServer::cmdAssign(const QStringList& args)
 {
-    const QString spec = args.value(args.size() - 1);
+    const QString idList = args.value(args.size() - 1);
     const QString client = args.mid(0, args.size() - 1).join(QLatin1Char(' '));
     if (client.isEmpty()) {
         printLine(QStringLiteral("? usage: assign <client-name> <id,id,...|-|all>"));
         return;
     }
-    if (spec == QLatin1String("all")) {
+    if (idList == QLatin1String("all")) {
         m_clients[client].resources.reset();
     } else {
         QList<int> ids;
-        if (spec != QLatin1String("-")) {
-            for (const QString& part : spec.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        if (idList != QLatin1String("-")) {
+            for (const QString& part : idList.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
                 bool ok = false;
                 ids << part.toInt(&ok);
                 if (!ok) {
