@@ -6,6 +6,7 @@
 #include "common/ProgramState.h"
 #include "common/SettingsStore.h"
 #include "common/UserInterface.h"
+#include "protocol/Frame.h"
 #include "protocol/Messages.h"
 
 #include <QMetaObject>
@@ -69,6 +70,10 @@ ServerConnection::ServerConnection(ProgramState& state, SettingsStore& settings,
     m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
     m_random = [] { return int(QRandomGenerator::global()->bounded(15000)); };
+
+    m_errorTimer.setSingleShot(true);
+    m_errorTimer.setInterval(100);
+    connect(&m_errorTimer, &QTimer::timeout, this, &ServerConnection::releaseHeldError);
 }
 
 ServerConnection::~ServerConnection()
@@ -289,6 +294,7 @@ void ServerConnection::closeForGood()
 {
     // What the refused server sent along with its version is not handled.
     m_queue.clear();
+    m_heldError.clear();
     closeSocket();
     stopTimers();
 }
@@ -328,8 +334,44 @@ void ServerConnection::ClientSocket1Read()
         m_overflowTold = true;
         QMetaObject::invokeMethod(this, [this] { m_ui.showInfo(kTextOverflow); }, Qt::QueuedConnection);
     }
-    for (auto& t : texts)
+    for (auto& t : texts) {
+        const bool frame = !t.empty() && t.front() == protocol::kFrameChar;
+        if (!m_heldError.empty()) {
+            if (!frame) {
+                m_heldError += t; // the rest of the error text
+                continue;
+            }
+            m_queue.push_back(std::move(m_heldError));
+            m_heldError.clear();
+        }
         m_queue.push_back(std::move(t));
+    }
+    // TCP may have cut an error text ("ERROR: 0" | "01"); its end is only
+    // known when a frame opens or the server goes quiet.
+    if (!m_queue.empty() && m_buffer.held() == 0) {
+        const std::string& last = m_queue.back();
+        if (!last.empty() && last.front() != protocol::kFrameChar
+            && last.find(protocol::kErrorMarker) != std::string::npos) {
+            m_heldError = std::move(m_queue.back());
+            m_queue.pop_back();
+        }
+    }
+    if (!m_heldError.empty())
+        m_errorTimer.start();
+    scheduleDrain();
+}
+
+void ServerConnection::releaseHeldError()
+{
+    if (m_heldError.empty())
+        return;
+    m_queue.push_back(std::move(m_heldError));
+    m_heldError.clear();
+    scheduleDrain();
+}
+
+void ServerConnection::scheduleDrain()
+{
     // Dispatch outside readyRead: Qt does not emit it again while its slot
     // runs, and a settings read inside the dispatch must see its answer.
     if (!m_queue.empty() && !m_drainScheduled) {

@@ -77,6 +77,8 @@ private:
     void ReconnectTimerTimer();
     void armCountdown();
     void drainQueue();
+    void scheduleDrain();
+    void releaseHeldError();
     void openSocket();
     void setStatus(const QString& text);
     QString clientName();
@@ -98,6 +100,10 @@ private:
     quint16 m_port = 0;
     protocol::ReceiveBuffer m_buffer;
     std::deque<std::string> m_queue;
+    // An error text that ended a read may go on in the next read; it waits
+    // this long for its rest.
+    std::string m_heldError;
+    QTimer m_errorTimer;
     bool m_drainScheduled = false;
     bool m_overflowTold = false;
     std::function<bool()> m_updateCheck;

@@ -207,6 +207,18 @@ private slots:
         QVERIFY(m_ui->placePanel);
     }
 
+    void errorTextCutByTcpIsReadWhole()
+    {
+        start({});
+        QVERIFY(connectedAndListed());
+        QTest::qWait(100); // the handshake's settings reads are over
+        m_server->send("ERROR: 0");
+        QTest::qWait(10);
+        m_server->send("01 Klienten finns inte");
+        QTRY_VERIFY(m_ui->dialogs.contains(QStringLiteral("client")));
+        QCOMPARE(m_ui->infos.filter(QStringLiteral("Servern svarade")).size(), 0);
+    }
+
     // Frames that share a read with an error text are not lost with it.
     void framesAroundAnErrorTextAreHandled()
     {
