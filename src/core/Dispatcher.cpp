@@ -29,56 +29,6 @@ const QString kUnknownClient = QStringLiteral(
     "Lägg till.");
 constexpr int kMinimumVersion = 1104;
 
-bool isTagChar(char c) { return c >= 'A' && c <= 'Z'; }
-
-// Length of a frame opening "¤TAG:" at pos, 0 when there is none.
-std::size_t openingAt(std::string_view t, std::size_t pos)
-{
-    if (pos >= t.size() || t[pos] != kFrameChar)
-        return 0;
-    std::size_t i = pos + 1;
-    while (i < t.size() && isTagChar(t[i]))
-        ++i;
-    if (i == pos + 1 || i >= t.size() || t[i] != ':')
-        return 0;
-    return i + 1 - pos;
-}
-
-struct ErrorSpan { std::size_t start = std::string::npos; std::size_t end = std::string::npos; };
-
-// The server's error text stands outside frames. It runs to where the next
-// frame opens, so frames around it are not lost with it.
-ErrorSpan findErrorText(std::string_view t)
-{
-    ErrorSpan span;
-    std::size_t pos = 0;
-    while (pos < t.size()) {
-        if (const std::size_t open = openingAt(t, pos)) {
-            const std::string_view tag = t.substr(pos + 1, open - 2);
-            const std::size_t close = t.find(closingMarker(tag), pos + open - 1);
-            if (close != std::string_view::npos) {
-                pos = close + tag.size() + 2;
-                continue;
-            }
-        }
-        if (t.compare(pos, kErrorMarker.size(), kErrorMarker) == 0) {
-            span.start = pos;
-            break;
-        }
-        ++pos;
-    }
-    if (span.start == std::string::npos)
-        return span;
-    span.end = t.size();
-    for (std::size_t p = t.find(kFrameChar, span.start); p != std::string_view::npos; p = t.find(kFrameChar, p + 1)) {
-        if (openingAt(t, p)) {
-            span.end = p;
-            break;
-        }
-    }
-    return span;
-}
-
 bool blank(std::string_view t) { return trimControl(t).empty(); }
 
 } // namespace
