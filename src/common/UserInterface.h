@@ -51,6 +51,9 @@ public:
 
     // Download progress of the self-update, in bytes received.
     virtual void updateProgress(qint64 bytes) { Q_UNUSED(bytes); }
+    // A notice for whoever glances at the program, without stopping it: the
+    // tray's message on the desktop, a line headless.
+    virtual void showNotice(const QString& text, bool warning) { Q_UNUSED(text); Q_UNUSED(warning); }
 };
 
 } // namespace quvo

@@ -103,7 +103,7 @@ Dispatcher::PassEnd Dispatcher::onePass(std::string& t)
         m_connection.sendFrame(QByteArray::fromStdString(buildGetKlinikNamn()));
         m_ui.setIndicator(Indicator::Green);
         m_ui.setStatusText(QStringLiteral("Ansluten"));
-        m_connection.applyRefreshRule();
+        m_connection.connectionEstablished();
     }
 
     if (auto span = findFrame(t, "RETINITEXT")) {

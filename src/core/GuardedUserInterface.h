@@ -30,6 +30,7 @@ public:
     void loadAllCallables(const std::vector<CallableItem>& records) override { m_inner.loadAllCallables(records); }
     void selectStationCallables(const std::vector<int>& ids) override { m_inner.selectStationCallables(ids); }
     void updateProgress(qint64 bytes) override { m_inner.updateProgress(bytes); }
+    void showNotice(const QString& text, bool warning) override { m_inner.showNotice(text, warning); }
 
 private:
     UserInterface& m_inner;

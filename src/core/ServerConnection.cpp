@@ -14,6 +14,10 @@
 #include <climits>
 #include <exception>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 namespace quvo {
 
 namespace {
@@ -25,6 +29,20 @@ const QString kTextCheckSettings = QStringLiteral("Ej ansluten - kontrollera Ser
 const QString kTextOverflow = QStringLiteral(
     "Servern skickade mer data än klienten kan ta emot.\r\rDet mottagna som inte kunde tas emot har kastats; "
     "anslutningen fortsätter.");
+
+const QString kNoticeLost = QStringLiteral("Ingen anslutning till servern på mer än 60 sekunder.");
+const QString kNoticeBack = QStringLiteral("Ansluten till servern igen.");
+
+// A dead peer or path is noticed by the kernel: probes after 10 s of
+// silence, every 5 s, three of them; unacknowledged data gives up after 30 s.
+constexpr int kKeepIdleS = 10;
+constexpr int kKeepIntervalS = 5;
+constexpr int kKeepCount = 3;
+constexpr unsigned kUserTimeoutMs = 30000;
+// A server that accepts and reads but answers nothing gets this long to
+// answer the probe; the loss notice waits this long for a connection.
+constexpr int kProbeWaitS = 15;
+constexpr int kLossNoticeS = 60;
 
 QString countdownText(int ms)
 {
@@ -74,6 +92,16 @@ ServerConnection::ServerConnection(ProgramState& state, SettingsStore& settings,
     m_errorTimer.setSingleShot(true);
     m_errorTimer.setInterval(100);
     connect(&m_errorTimer, &QTimer::timeout, this, &ServerConnection::releaseHeldError);
+
+    m_idleTimer.setSingleShot(true);
+    connect(&m_idleTimer, &QTimer::timeout, this, &ServerConnection::idleTimerTimer);
+    m_probeTimer.setSingleShot(true);
+    connect(&m_probeTimer, &QTimer::timeout, this, &ServerConnection::probeTimerTimer);
+    m_lossTimer.setSingleShot(true);
+    connect(&m_lossTimer, &QTimer::timeout, this, [this] {
+        m_lossNoticed = true;
+        m_ui.showNotice(kNoticeLost, true);
+    });
 }
 
 ServerConnection::~ServerConnection()
@@ -93,6 +121,7 @@ void ServerConnection::setTextHandler(std::function<void(std::string&&)> handler
 void ServerConnection::setRandomSource(std::function<int()> source) { m_random = std::move(source); }
 void ServerConnection::setCountdownTickMs(int ms) { m_timer3.setInterval(ms); }
 void ServerConnection::setRefreshMinuteMs(int ms) { m_minuteMs = ms; }
+void ServerConnection::setSupervisionSecondMs(int ms) { m_secondMs = ms; }
 
 void ServerConnection::setStatus(const QString& text) { m_ui.setStatusText(text); }
 
@@ -138,7 +167,10 @@ void ServerConnection::ConnectToServer(bool reconnect)
         const int port = SettingsStore::toIntDef(
             m_settings.ReadSetting(QStringLiteral("ServerSettings"), QStringLiteral("ServerPort")), 0);
         m_port = (port > 0 && port <= 65535) ? quint16(port) : 0;
+        // Not connected here: only the local files are asked.
+        readSuperviseSetting();
         m_reconnectMark = reconnect;
+        startLossWatch();
         openSocket();
     } catch (const std::exception& e) {
         m_ui.showInfo(QStringLiteral("Error when connecting to server!\r\r") + QString::fromLocal8Bit(e.what()));
@@ -159,6 +191,7 @@ void ServerConnection::ClientSocket1Connect()
     m_mainSocketSet = true;
     m_connectedNow = true;
     m_state.HasBeenConnected = true;
+    setKeepAlive();
     emit connectedChanged(true);
 
     if (m_state.UpdateCheckPending) {
@@ -177,7 +210,7 @@ void ServerConnection::ClientSocket1Connect()
         sendFrame(QByteArray::fromStdString(protocol::buildReconnect(toWireString(clientName()), type)));
         m_ui.setIndicator(Indicator::Green);
         setStatus(kTextConnected);
-        applyRefreshRule();
+        connectionEstablished();
         return;
     }
     if (m_autoRegister) {
@@ -188,6 +221,9 @@ void ServerConnection::ClientSocket1Connect()
             protocol::buildPostCallablesRaw(toWireString(clientName()), type, toWireString(m_callListParam))));
     }
     sendFrame(QByteArray::fromStdString(protocol::buildGetServerVersion(toWireString(clientName()), type)));
+    // A server stopped with this connection in its queue accepts it and
+    // answers nothing: the handshake is supervised too.
+    startSupervision();
 }
 
 void ServerConnection::onSocketDisconnected()
@@ -200,15 +236,25 @@ void ServerConnection::onSocketDisconnected()
 
 void ServerConnection::ClientSocket1Disconnect()
 {
+    handleLoss(m_state.HasBeenConnected);
+}
+
+void ServerConnection::handleLoss(bool retry)
+{
+    const bool wasEstablished = m_established;
     m_connectedNow = false;
+    m_established = false;
+    stopSupervision();
     emit connectedChanged(false);
-    if (m_state.HasBeenConnected) {
+    if (retry) {
         armCountdown();
         setStatus(countdownText(m_countdown));
     } else {
         setStatus(kTextCheckSettings);
     }
     m_ui.setIndicator(Indicator::Red);
+    if (wasEstablished)
+        startLossWatch();
 }
 
 void ServerConnection::ClientSocket1Error(QAbstractSocket::SocketError error)
@@ -223,15 +269,22 @@ void ServerConnection::ClientSocket1Error(QAbstractSocket::SocketError error)
         return;
     if (m_state.HasBeenConnected) {
         ClientSocket1Disconnect();
+    } else if (m_retryUnanswered && m_questionAsked) {
+        handleLoss(true);
     } else {
         const QString question = QStringLiteral("Det gick inte att ansluta till ") + m_host + m_address
             + QStringLiteral(" på port ") + QString::number(m_port) + QStringLiteral("!") + QStringLiteral("\r\r")
             + QStringLiteral("Felkoden är: ") + QString::number(systemErrorCode(error)) + QStringLiteral("\r\r")
             + QStringLiteral("Redigera serverinställningarna?");
+        m_questionAsked = true;
         if (m_ui.askYesNo(question))
             m_ui.showSettingsDialog(SettingsPage::ServerSettings);
-        if (error == QAbstractSocket::HostNotFoundError && !isActive() && !isOpening())
+        if (m_retryUnanswered) {
+            if (!isActive() && !isOpening())
+                handleLoss(true);
+        } else if (error == QAbstractSocket::HostNotFoundError && !isActive() && !isOpening()) {
             ClientSocket1Disconnect();
+        }
     }
 }
 
@@ -273,6 +326,87 @@ void ServerConnection::applyRefreshRule()
     m_reconnectTimer.start();
 }
 
+void ServerConnection::connectionEstablished()
+{
+    m_established = true;
+    m_lossTimer.stop();
+    if (m_lossNoticed) {
+        m_lossNoticed = false;
+        m_ui.showNotice(kNoticeBack, false);
+    }
+    applyRefreshRule();
+    // Connected now, so the server's settings count as well.
+    readSuperviseSetting();
+    startSupervision();
+}
+
+void ServerConnection::readSuperviseSetting()
+{
+    const int seconds = m_settings.readInt(QStringLiteral("ServerSettings"), QStringLiteral("SuperviseConnection"), 30);
+    // At most a day: a timer takes no longer periods.
+    m_superviseSeconds = qBound(0, seconds, 86400);
+}
+
+void ServerConnection::startSupervision()
+{
+    m_probeTimer.stop();
+    if (m_superviseSeconds <= 0 || !isActive()) {
+        m_idleTimer.stop();
+        return;
+    }
+    m_idleTimer.start(int(qMin<qint64>(qint64(m_superviseSeconds) * m_secondMs, INT_MAX)));
+}
+
+void ServerConnection::stopSupervision()
+{
+    m_idleTimer.stop();
+    m_probeTimer.stop();
+}
+
+void ServerConnection::noteArrival()
+{
+    if (m_idleTimer.isActive() || m_probeTimer.isActive())
+        startSupervision();
+}
+
+void ServerConnection::idleTimerTimer()
+{
+    if (!isActive())
+        return;
+    // Its answer only renews the clinic name in the title.
+    sendFrame(QByteArray::fromStdString(protocol::buildGetKlinikNamn()));
+    m_probeTimer.start(kProbeWaitS * m_secondMs);
+}
+
+void ServerConnection::probeTimerTimer()
+{
+    if (!isActive())
+        return;
+    emit serverSilent();
+    closeSocket();
+}
+
+void ServerConnection::startLossWatch()
+{
+    if (!m_lossTimer.isActive() && !m_lossNoticed && !m_established)
+        m_lossTimer.start(kLossNoticeS * m_secondMs);
+}
+
+void ServerConnection::setKeepAlive()
+{
+    m_socket.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    const qintptr fd = m_socket.socketDescriptor();
+    if (fd < 0)
+        return;
+    // Best effort: a kernel without one of these still has the probe above.
+    const int idle = kKeepIdleS, interval = kKeepIntervalS, count = kKeepCount;
+    const unsigned userTimeout = kUserTimeoutMs;
+    ::setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+    ::setsockopt(int(fd), IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
+}
+
 void ServerConnection::ReconnectTimerTimer()
 {
     m_reconnectTimer.stop();
@@ -303,6 +437,9 @@ void ServerConnection::stopTimers()
 {
     m_reconnectTimer.stop();
     m_timer3.stop();
+    stopSupervision();
+    // No retry follows, so no notice that none came.
+    m_lossTimer.stop();
 }
 
 void ServerConnection::suspend()
@@ -326,6 +463,7 @@ void ServerConnection::reopenAfterResume()
 
 void ServerConnection::ClientSocket1Read()
 {
+    noteArrival();
     const QByteArray bytes = m_socket.readAll();
     if (bytes.isEmpty())
         return;

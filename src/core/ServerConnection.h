@@ -1,6 +1,7 @@
 #pragma once
 // The main connection to the call server: connect, handshake, loss and retry,
-// the periodic refresh, and the receive path up to the dispatcher.
+// the periodic refresh, the supervision of a silent server, and the receive
+// path up to the dispatcher.
 #include "common/ServerIniLink.h"
 #include "protocol/ReceiveBuffer.h"
 #include <QObject>
@@ -35,9 +36,17 @@ public:
     void setRandomSource(std::function<int()> source);
     void setCountdownTickMs(int ms);
     void setRefreshMinuteMs(int ms);    // length of one refresh minute
+    // Length of one second of the supervision and of the loss notice.
+    void setSupervisionSecondMs(int ms);
+    // Nobody can answer the question after a failed first attempt (headless):
+    // it is retried on the countdown like a lost connection.
+    void setRetryUnanswered(bool on) { m_retryUnanswered = on; }
 
     void ConnectToServer(bool reconnect);
     void applyRefreshRule();
+    // The server accepted this client (version answer, or a refresh
+    // reconnect): refresh and supervision rules, and the loss notice ends.
+    void connectionEstablished();
     // A rejected server version: close and stop both timers, no retry.
     void closeForGood();
     // Close an active connection; its loss handling runs before this returns.
@@ -61,11 +70,15 @@ public:
     bool countdownRunning() const { return m_timer3.isActive(); }
     bool refreshRunning() const { return m_reconnectTimer.isActive(); }
     int refreshIntervalMs() const { return m_reconnectTimer.interval(); }
+    int superviseSeconds() const { return m_superviseSeconds; }
+    bool supervising() const { return m_idleTimer.isActive() || m_probeTimer.isActive(); }
     QTcpSocket& socket() { return m_socket; }
 
 signals:
     void quitRequested();               // the update check started a new program
     void connectedChanged(bool up);
+    // The probe of a silent server went unanswered; the loss handling follows.
+    void serverSilent();
 
 private:
     void ClientSocket1Connect();
@@ -76,6 +89,15 @@ private:
     void Timer3Timer();
     void ReconnectTimerTimer();
     void armCountdown();
+    void handleLoss(bool retry);
+    void readSuperviseSetting();
+    void startSupervision();
+    void stopSupervision();
+    void noteArrival();
+    void idleTimerTimer();
+    void probeTimerTimer();
+    void startLossWatch();
+    void setKeepAlive();
     void drainQueue();
     void scheduleDrain();
     void releaseHeldError();
@@ -110,6 +132,15 @@ private:
     std::function<void(std::string&&)> m_textHandler;
     std::function<int()> m_random;
     int m_minuteMs = 60000;
+    int m_secondMs = 1000;
+    int m_superviseSeconds = 30;        // 0: off
+    QTimer m_idleTimer;                 // nothing has arrived for that long
+    QTimer m_probeTimer;                // the probe's answer is due
+    QTimer m_lossTimer;                 // not connected for over 60 s
+    bool m_lossNoticed = false;
+    bool m_established = false;         // the server accepted this client
+    bool m_retryUnanswered = false;
+    bool m_questionAsked = false;
     bool m_mainSocketSet = false;       // connected at least once
     bool m_connectedNow = false;        // loss handling still owed
 };

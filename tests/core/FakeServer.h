@@ -21,9 +21,11 @@ public:
     // Called for each complete frame the client sends; may answer.
     std::function<void(const QByteArray& frame)> onFrame;
 
-    FakeServer()
+    // port 0: any free one; listen() may be called again later for a given port.
+    explicit FakeServer(bool listening = true)
     {
-        server.listen(QHostAddress::LocalHost, 0);
+        if (listening)
+            server.listen(QHostAddress::LocalHost, 0);
         QObject::connect(&server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* s = server.nextPendingConnection()) {
                 peer = s;

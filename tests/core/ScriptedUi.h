@@ -8,7 +8,7 @@ namespace quvo::test {
 
 class ScriptedUi : public UserInterface {
 public:
-    QStringList infos, questions, statuses, titles, dialogs, balloons, devices;
+    QStringList infos, questions, statuses, titles, dialogs, balloons, devices, notices;
     QList<Indicator> indicators;
     QList<bool> answers;                                  // consumed in order; "no" when empty
     std::function<void(const QString&)> duringInfo;       // runs while a message is "open"
@@ -58,6 +58,10 @@ public:
     void setPlacePanelVisible(bool v) override { placePanel = v; }
     void loadAllCallables(const std::vector<CallableItem>& r) override { lastCallables = r; }
     void selectStationCallables(const std::vector<int>& ids) override { lastStation = ids; }
+    void showNotice(const QString& text, bool warning) override
+    {
+        notices << (warning ? QStringLiteral("!") : QString()) + text;
+    }
 
     QString lastStatus() const { return statuses.isEmpty() ? QString() : statuses.last(); }
     Indicator lastIndicator() const { return indicators.isEmpty() ? Indicator::Red : indicators.last(); }

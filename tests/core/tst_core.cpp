@@ -7,8 +7,13 @@
 #include "core/HardwareClient.h"
 
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 using namespace quvo;
 using namespace quvo::test;
@@ -344,6 +349,80 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(m_ui->questions.size(), 1);
         QCOMPARE(m_ui->lastStatus(), QStringLiteral("Ej ansluten - försöker ansluta..."));
+    }
+
+    // One supervision second is 20 ms here: idle 600 ms, probe wait 300 ms.
+    void silentServerIsProbedDroppedAndReconnected()
+    {
+        bool answerProbe = true;
+        const auto plain = m_server->onFrame;
+        m_server->onFrame = [&](const QByteArray& f) {
+            if (f.startsWith("\xA4GETKLINIKNAMN:") && answerProbe)
+                m_server->send(frame("RETKLINIKNAMN", "V\xE5rdcentralen"));
+            else
+                plain(f);
+        };
+        HardwareClient& c = start({}, true, false);
+        c.connection().setSupervisionSecondMs(20);
+        QSignalSpy silent(&c.connection(), &ServerConnection::serverSilent);
+        c.FormActivate();
+        QVERIFY(connectedAndListed());
+
+        // The kernel watches the live socket as well.
+        const int fd = int(c.connection().socket().socketDescriptor());
+        int idle = 0;
+        unsigned userTimeout = 0;
+        socklen_t len = sizeof idle;
+        QCOMPARE(::getsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, &len), 0);
+        len = sizeof userTimeout;
+        QCOMPARE(::getsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, &len), 0);
+        QCOMPARE(idle, 10);
+        QCOMPARE(userTimeout, 30000u);
+
+        // Answered probes keep the connection.
+        QVERIFY(m_server->waitForTagCount(QStringLiteral("GETKLINIKNAMN"), 3, 5000));
+        QCOMPARE(m_server->connections, 1);
+        QCOMPARE(silent.count(), 0);
+
+        answerProbe = false;
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->connections, 2, 5000);
+        QCOMPARE(silent.count(), 1);
+        QVERIFY(m_ui->statuses.contains(QStringLiteral("Ej ansluten - nästa försök om 3 sekunder")));
+        QVERIFY(m_server->waitForTagCount(QStringLiteral("GETSERVERVERSION"), 1));
+        QTRY_COMPARE(m_ui->lastStatus(), QStringLiteral("Ansluten"));
+    }
+
+    void supervisionOffWithZero()
+    {
+        HardwareClient& c = start({}, true, false);
+        c.settings().WriteSetting("ServerSettings", "SuperviseConnection", "0");
+        c.connection().setSupervisionSecondMs(20);
+        c.FormActivate();
+        QVERIFY(connectedAndListed());
+        QTest::qWait(2000);   // 100 supervision seconds
+        QCOMPARE(m_server->tags().count(QStringLiteral("GETKLINIKNAMN")), 1);
+        QCOMPARE(m_server->connections, 1);
+        QVERIFY(!c.connection().supervising());
+    }
+
+    // Nobody can answer the question headless: the first attempt is retried,
+    // the long loss is told once, and so is the way back.
+    void unansweredFirstFailureIsRetriedUntilServerComesUp()
+    {
+        const quint16 port = m_server->port();
+        m_server->server.close();
+        HardwareClient& c = start({"SERVERNAME=127.0.0.1", QStringLiteral("SERVERPORT=%1").arg(port)}, false, false);
+        c.connection().setRetryUnanswered(true);
+        c.connection().setSupervisionSecondMs(20);
+        c.FormActivate();
+        QTRY_COMPARE_WITH_TIMEOUT(m_ui->notices, QStringList{"!Ingen anslutning till servern på mer än 60 sekunder."}, 5000);
+        QCOMPARE(m_ui->questions.size(), 1);
+        QVERIFY(m_ui->statuses.contains(QStringLiteral("Ej ansluten - nästa försök om 3 sekunder")));
+        QVERIFY(m_server->server.listen(QHostAddress::LocalHost, port));
+        QVERIFY(connectedAndListed());
+        QTRY_COMPARE(m_ui->lastStatus(), QStringLiteral("Ansluten"));
+        QCOMPARE(m_ui->notices.value(1), QStringLiteral("Ansluten till servern igen."));
+        QCOMPARE(m_ui->questions.size(), 1);
     }
 
     void quitStopsTimersAndLeavesReceiverOn()
