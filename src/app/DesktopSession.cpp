@@ -93,6 +93,7 @@ bool DesktopSession::watchSleep()
 
 void DesktopSession::PrepareForSleep(bool sleeping)
 {
+    emit sleepChanged(sleeping);
     if (sleeping) {
         m_resumeTimer.stop();
         m_connection.suspend();

@@ -30,6 +30,7 @@ public:
 
 signals:
     void screenSaverInhibitedChanged(bool inhibited);
+    void sleepChanged(bool sleeping);
 
 public slots:
     // true: the machine is about to sleep; false: it has woken up.

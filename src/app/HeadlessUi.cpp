@@ -1,9 +1,11 @@
 #include "app/HeadlessUi.h"
 
+#include "app/DesktopSession.h"
 #include "app/SignalQuit.h"
 #include "core/HardwareClient.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QDateTime>
 #include <cstdio>
 #include <exception>
@@ -22,6 +24,11 @@ QString pageName(SettingsPage page)
     return page == SettingsPage::ServerSettings ? QStringLiteral("serverinställningar") : QStringLiteral("klientinställningar");
 }
 QString colourName(Indicator c) { return c == Indicator::Green ? QStringLiteral("grön") : QStringLiteral("röd"); }
+
+const QString kCountdownStart = QStringLiteral("Ej ansluten - nästa försök om ");
+const QString kServerSilent = QStringLiteral("Servern svarar inte; anslutningen stängs och ett nytt försök görs");
+const QString kSleeping = QStringLiteral("Datorn går i viloläge; anslutningen stängs");
+const QString kAwake = QStringLiteral("Datorn har vaknat; ansluter igen om 10 sekunder");
 } // namespace
 
 HeadlessUi::HeadlessUi() : m_err(stderr) {}
@@ -32,11 +39,26 @@ void HeadlessUi::log(const QString& kind, const QString& text)
           << oneLine(text) << Qt::endl;
 }
 
-void HeadlessUi::showInfo(const QString& text) { log(QStringLiteral("INFO"), text); }
+QString HeadlessUi::hintFor(const QString& text) const
+{
+    if (!text.contains(QStringLiteral("Systemregistret")) && !text.contains(QStringLiteral("serverinställningarna")))
+        return QString();
+    if (text.contains(QStringLiteral("Klientnamn")))
+        return QStringLiteral(" (huvudlöst: starta med NAME=... PLACE=... COLOR=... AUTOREGISTER=1 CALLLIST=... "
+                              "på kommandoraden, så registrerar klienten sig själv)");
+    if (text.contains(QStringLiteral("resurser")))
+        return QStringLiteral(" (huvudlöst: starta med AUTOREGISTER=1 och CALLLIST=... på kommandoraden, "
+                              "så skickar klienten sina resurser)");
+    const QString file = m_settingsFile.isEmpty() ? QStringLiteral("inställningsfilen") : m_settingsFile;
+    return QStringLiteral(" (huvudlöst: ange [ServerSettings] ServerName=... och ServerPort=... i ") + file
+        + QStringLiteral(", eller SERVERNAME=... SERVERPORT=... på kommandoraden)");
+}
+
+void HeadlessUi::showInfo(const QString& text) { log(QStringLiteral("INFO"), text + hintFor(text)); }
 
 bool HeadlessUi::askYesNo(const QString& text)
 {
-    log(QStringLiteral("FRÅGA"), text + QStringLiteral(" -> Nej"));
+    log(QStringLiteral("FRÅGA"), text + QStringLiteral(" -> Nej") + hintFor(text));
     return false;
 }
 
@@ -45,7 +67,21 @@ void HeadlessUi::showBalloon(const QString& title, const QString& text, int, int
     log(QStringLiteral("BALLONG"), title + QStringLiteral(": ") + text);
 }
 
-void HeadlessUi::setStatusText(const QString& text) { log(QStringLiteral("STATUS"), text); }
+void HeadlessUi::setStatusText(const QString& text)
+{
+    // A countdown is one line, not one a second.
+    if (text.startsWith(kCountdownStart)) {
+        bool ok = false;
+        const int seconds = text.mid(kCountdownStart.size()).section(u' ', 0, 0).toInt(&ok);
+        const bool tick = ok && m_countdownShown >= 0 && seconds < m_countdownShown;
+        m_countdownShown = ok ? seconds : -1;
+        if (tick)
+            return;
+    } else {
+        m_countdownShown = -1;
+    }
+    log(QStringLiteral("STATUS"), text + hintFor(text));
+}
 
 void HeadlessUi::setIndicator(Indicator colour)
 {
@@ -56,7 +92,14 @@ void HeadlessUi::setIndicator(Indicator colour)
     log(QStringLiteral("ANSLUTNING"), colourName(colour));
 }
 
-void HeadlessUi::setWindowTitle(const QString& title) { log(QStringLiteral("TITEL"), title); }
+void HeadlessUi::setWindowTitle(const QString& title)
+{
+    // The supervision's probe renews the title every half minute.
+    if (title == m_title)
+        return;
+    m_title = title;
+    log(QStringLiteral("TITEL"), title);
+}
 
 void HeadlessUi::setDeviceStatus(const QString& caption, Indicator colour)
 {
@@ -87,6 +130,11 @@ void HeadlessUi::updateProgress(qint64 bytes)
     log(QStringLiteral("UPPDATERING"), QStringLiteral("%1 byte mottagna").arg(bytes));
 }
 
+void HeadlessUi::showNotice(const QString& text, bool warning)
+{
+    log(warning ? QStringLiteral("VARNING") : QStringLiteral("NOTIS"), text);
+}
+
 int runHeadless(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -96,6 +144,9 @@ int runHeadless(int argc, char** argv)
 
     HeadlessUi ui;
     HardwareClient client(ui, params);
+    client.connection().setRetryUnanswered(true);
+    QObject::connect(&client.connection(), &ServerConnection::serverSilent, &client,
+                     [&ui] { ui.log(QStringLiteral("VARNING"), kServerSilent); });
     installQuitSignals(&client, [&client] { client.quit(); });
     try {
         client.FormCreate();
@@ -103,6 +154,14 @@ int runHeadless(int argc, char** argv)
         ui.log(QStringLiteral("FEL"), QString::fromLocal8Bit(e.what()));
         return 1;
     }
+    ui.setSettingsFile(client.settings().userFileFor(QStringLiteral("ServerSettings")));
+
+    // Suspend and resume as on the desktop; there is no session bus to ask.
+    DesktopSession session(client.connection(), QDBusConnection(QStringLiteral("quvo-no-session-bus")),
+                           QDBusConnection::systemBus());
+    QObject::connect(&session, &DesktopSession::sleepChanged, &client,
+                     [&ui](bool sleeping) { ui.log(QStringLiteral("VILOLÄGE"), sleeping ? kSleeping : kAwake); });
+    session.watchSleep();
     QMetaObject::invokeMethod(&client, [&client] { client.FormActivate(); }, Qt::QueuedConnection);
     app.exec();
     return 1;

@@ -27,14 +27,26 @@ public:
     void loadAllCallables(const std::vector<CallableItem>& records) override;
     void selectStationCallables(const std::vector<int>& ids) override;
     void updateProgress(qint64 bytes) override;
+    void showNotice(const QString& text, bool warning) override;
 
+    // The settings file that hints name: the user's file of this installation.
+    void setSettingsFile(const QString& path) { m_settingsFile = path; }
+
+    // Every line goes out here.
     void log(const QString& kind, const QString& text);
 
 private:
+    // What a person does on a box without the settings dialog, for a text
+    // that sends them to it; empty for other texts.
+    QString hintFor(const QString& text) const;
+
     QTextStream m_err;
+    QString m_settingsFile;
     SettingsPage m_page = SettingsPage::ServerSettings;
     Indicator m_indicator = Indicator::Red;
     bool m_indicatorKnown = false;
+    QString m_title;
+    int m_countdownShown = -1;     // seconds of the countdown line last written
 };
 
 int runHeadless(int argc, char** argv);

@@ -1,5 +1,6 @@
 #include "app/DesktopMain.h"
 #include "app/HeadlessUi.h"
+#include "common/VersionInfo.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,10 +12,26 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--headless") == 0)
             headless = true;
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("quvo-hwclient %s\n", quvo::buildProductVersion().toUtf8().constData());
+            return 0;
+        }
         if (std::strcmp(argv[i], "--help") == 0) {
-            std::puts("quvo-hwclient [--headless] [NAME=..] [PLACE=..] [COLOR=..] [AUTOREGISTER=1] [CALLLIST=..]\n"
-                      "              [SERVERNAME=..] [SERVERPORT=..]\n"
-                      "  --headless  run without windows; messages go to standard error");
+            std::puts(
+                "quvo-hwclient [--headless] [NAME=..] [PLACE=..] [COLOR=..] [AUTOREGISTER=1] [CALLLIST=..]\n"
+                "              [SERVERNAME=..] [SERVERPORT=..]\n"
+                "  --headless  utan fönster; meddelanden som rader på standard error\n"
+                "  --version   skriver programmets version\n"
+                "  --help      den här texten\n"
+                "\n"
+                "Miljövariabler som programmet läser:\n"
+                "  DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM  bildskärmen; utan dem krävs --headless\n"
+                "  XDG_CONFIG_HOME   användarens inställningar i $XDG_CONFIG_HOME/Veltaris/ (standard ~/.config)\n"
+                "  XDG_CONFIG_DIRS   datorns inställningar i den första mappen + /Veltaris/ (standard /etc/xdg)\n"
+                "  XDG_DATA_HOME     hämtade programversioner i $XDG_DATA_HOME/Veltaris/QUVO/ (standard ~/.local/share)\n"
+                "  QUVO_TELLDUS_LIBRARY  Telldus-biblioteket som ska laddas i stället för libtelldus-core.so.2\n"
+                "  XRDP_SESSION, SSH_CONNECTION, SSH_CLIENT, SSH_TTY med DISPLAY  fjärrsession: datornamnet tas\n"
+                "                    från CLIENTNAME, annars från SSH-klientens adress");
             return 0;
         }
     }

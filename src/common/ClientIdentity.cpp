@@ -103,7 +103,14 @@ QString ClientIdentity::GetClientName()
 
 bool ClientIdentity::IsRemoteSession() const
 {
-    for (const char* variable : {"SSH_CONNECTION", "SSH_CLIENT", "SSH_TTY", "XRDP_SESSION"})
+    // Remote means a display that sits elsewhere: a remote desktop, or an SSH
+    // login that forwards its display. A plain SSH shell or a service runs
+    // for this computer, under its own name.
+    if (!m_env("XRDP_SESSION").isEmpty())
+        return true;
+    if (m_env("DISPLAY").isEmpty())
+        return false;
+    for (const char* variable : {"SSH_CONNECTION", "SSH_CLIENT", "SSH_TTY"})
         if (!m_env(variable).isEmpty())
             return true;
     return false;

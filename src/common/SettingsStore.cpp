@@ -8,11 +8,13 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
 
 #include <cerrno>
+#include <optional>
 #include <cstring>
 #include <unistd.h>
 
@@ -89,10 +91,81 @@ IniLocation locate(const QString& rootDir, const QString& subKey)
 
 QString variantText(const QVariant& value)
 {
-    // A hand-edited file may hold an unquoted list ("a, b"); keep it readable.
     if (value.typeId() == QMetaType::QStringList)
         return value.toStringList().join(QStringLiteral(", "));
     return value.toString();
+}
+
+// The text behind "key=" in the file's group, untouched.
+// Only plain group and key names are looked up: those are all this program
+// uses, and they stand in the file as they are.
+std::optional<QString> rawValue(const QString& file, const QString& group, const QString& key)
+{
+    const auto plain = [](const QString& name) {
+        for (const QChar c : name)
+            if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != u'_' && c != u'-' && c != u'.')
+                return false;
+        return !name.isEmpty();
+    };
+    if (!plain(group) || !plain(key) || group.compare(u"General", Qt::CaseInsensitive) == 0)
+        return std::nullopt;
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    std::optional<QString> found;
+    bool inGroup = false;
+    for (const QByteArray& bytes : f.readAll().split('\n')) {
+        const QString line = QString::fromUtf8(bytes).trimmed();
+        if (line.startsWith(u'[')) {
+            inGroup = line == u'[' + group + u']';
+            continue;
+        }
+        if (!inGroup || line.startsWith(u';') || line.startsWith(u'#'))
+            continue;
+        const qsizetype eq = line.indexOf(u'=');
+        if (eq > 0 && line.left(eq).trimmed() == key)
+            found = line.mid(eq + 1).trimmed();
+    }
+    return found;
+}
+
+// How the INI format writes a text without control characters.
+QString iniEscaped(const QString& text)
+{
+    QString out = text.startsWith(u'@') ? QStringLiteral("@") : QString();
+    for (const QChar c : text) {
+        if (c == u'\\' || c == u'"')
+            out += u'\\';
+        out += c;
+    }
+    return out;
+}
+
+bool hasControl(const QString& text)
+{
+    for (const QChar c : text)
+        if (c.unicode() < 32 || c.unicode() == 127)
+            return true;
+    return false;
+}
+
+// A value typed into the file by hand, without quotes, means what it shows:
+// the INI syntax would make "Lampa,hall" a list, cut "Lampa;hall" at the
+// comment and read "C:\temp" as an escape. What the program wrote itself
+// (quoted, or with its own escapes) reads as it was written.
+QString settingText(const QVariant& parsed, const std::optional<QString>& found)
+{
+    const QString text = variantText(parsed);
+    if (!found || found->startsWith(u'"'))
+        return text;
+    const QString& raw = *found;
+    if (raw.contains(u',') || raw.contains(u';'))
+        return raw;   // written quoted by the program
+    if (!raw.contains(u'\\'))
+        return text;
+    if (parsed.typeId() == QMetaType::QString && !hasControl(text) && iniEscaped(text) == raw)
+        return text;
+    return raw;
 }
 
 } // namespace
@@ -109,7 +182,10 @@ struct SettingsStore::Impl {
         QSettings ini(where.file, QSettings::IniFormat);
         if (!where.group.isEmpty())
             ini.beginGroup(where.group);
-        return variantText(ini.value(valueName));
+        const QVariant parsed = ini.value(valueName);
+        if (!parsed.isValid())
+            return QString();
+        return settingText(parsed, rawValue(where.file, where.group, valueName));
     }
 
     // Writes one value; true only when it is on disk. The reason of a refusal
@@ -187,6 +263,11 @@ void SettingsStore::setServerLink(ServerIniLink* link) { m_link = link; }
 void SettingsStore::setComputerNameSource(std::function<QString()> source) { m_computerName = std::move(source); }
 void SettingsStore::setIniWaitMs(int ms) { m_waitMs = ms; }
 QString SettingsStore::lastRegistryError() const { return m_lastRegistryError; }
+
+QString SettingsStore::userFileFor(const QString& section) const
+{
+    return locate(m_where.userDir, kRegistryBase + m_folderKey + section).file;
+}
 
 QString SettingsStore::ReadSetting(const QString& section, const QString& key)
 {

@@ -43,6 +43,9 @@ public:
     // Called by the dispatcher for every RETINITEXT.
     void deliverIniReply(const QString& value);
 
+    // The per-user file that holds a section (what a person edits by hand).
+    QString userFileFor(const QString& section) const;
+
     // Text of the last refused machine-wide write.
     QString lastRegistryError() const;
 

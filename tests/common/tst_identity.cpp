@@ -111,12 +111,17 @@ void IdentityTest::automaticNameUnlessExactlyOne()
 
 void IdentityTest::remoteSessionIsDetectedFromEnvironment()
 {
-    for (const char* variable : {"SSH_CONNECTION", "SSH_CLIENT", "SSH_TTY", "XRDP_SESSION"}) {
-        m_env.clear();
-        QVERIFY(!m_identity->IsRemoteSession());
-        setEnv({{variable, QStringLiteral("1")}});
-        QVERIFY2(m_identity->IsRemoteSession(), variable);
-    }
+    // A plain SSH shell (or a service) is this computer, under its own name.
+    setEnv({{"SSH_CONNECTION", QStringLiteral("10.1.2.3 40000 10.0.0.1 22")}, {"SSH_TTY", QStringLiteral("/dev/pts/0")}});
+    QVERIFY(!m_identity->IsRemoteSession());
+    QCOMPARE(m_identity->GetClientName(), QStringLiteral("WS042_Hardware"));
+    // A forwarded display makes it remote; a local display alone does not.
+    setEnv({{"DISPLAY", QStringLiteral("localhost:10.0")}});
+    QVERIFY(m_identity->IsRemoteSession());
+    QCOMPARE(m_identity->GetClientName(), QStringLiteral("10.1.2.3_Hardware"));
+    m_env.clear();
+    setEnv({{"DISPLAY", QStringLiteral(":0")}});
+    QVERIFY(!m_identity->IsRemoteSession());
     // Remote but no name anywhere, and no source failed: silently empty.
     m_env.clear();
     setEnv({{"XRDP_SESSION", QStringLiteral("1")}});
@@ -127,6 +132,7 @@ void IdentityTest::remoteSessionIsDetectedFromEnvironment()
 
 void IdentityTest::remoteNamePrefersCitrixStyleSource()
 {
+    setEnv({{"DISPLAY", QStringLiteral("localhost:10.0")}});
     setEnv({{"SSH_CLIENT", QStringLiteral("192.168.1.17 50123 22")}, {"CLIENTNAME", QStringLiteral("TC17")}});
     QCOMPARE(m_identity->GetClientComputerName(), QStringLiteral("TC17"));
     QCOMPARE(m_identity->GetClientName(), QStringLiteral("TC17_Hardware"));
@@ -138,6 +144,7 @@ void IdentityTest::remoteNamePrefersCitrixStyleSource()
 
 void IdentityTest::remoteNameFallsBackToSshClientAddress()
 {
+    setEnv({{"DISPLAY", QStringLiteral("localhost:10.0")}});
     setEnv({{"SSH_CONNECTION", QStringLiteral("10.0.0.5 40000 10.0.0.1 22")}});
     QCOMPARE(m_identity->GetClientComputerName(), QStringLiteral("10.0.0.5"));
     setEnv({{"SSH_CLIENT", QStringLiteral("fe80::1 40000 22")}});
@@ -153,6 +160,7 @@ void IdentityTest::remoteNameFallsBackToSshClientAddress()
 
 void IdentityTest::bothRemoteSourcesFailingIsReported()
 {
+    setEnv({{"DISPLAY", QStringLiteral("localhost:10.0")}});
     setEnv({{"CLIENTNAME", QStringLiteral("TC\n17")}, {"SSH_CLIENT", QStringLiteral("not-an-address 1 22")}});
     QCOMPARE(m_identity->GetClientComputerName(), QString());
     QCOMPARE(m_ui.infos.size(), 1);
@@ -174,6 +182,7 @@ void IdentityTest::settingsFramesCarryTheClientDevice()
     quvo::test::FakeIniLink link;
     m_store->setServerLink(&link);
     m_store->setComputerNameSource([this] { return m_identity->GetClientComputerName(); });
+    setEnv({{"DISPLAY", QStringLiteral("localhost:10.0")}});
     setEnv({{"SSH_CLIENT", QStringLiteral("10.0.0.5 40000 22")}, {"CLIENTNAME", QStringLiteral("TC17")}});
     m_store->WriteSetting(QStringLiteral("QUVO"), QStringLiteral("ClientNameUseDefault"), QStringLiteral("0"));
     QCOMPARE(link.frames.size(), 2);

@@ -50,6 +50,7 @@ private slots:
 
     void fromEnvironmentFollowsXdgVariables();
     void writeReadRoundTripsAwkwardValues();
+    void handWrittenValuesReadAsTheyStand();
     void filesAreNamedAfterTheFolderKeyAndNotWorldWritable();
     void userValueWinsOverMachineValue();
     void blankValuesCountAsMissing();
@@ -139,6 +140,26 @@ void SettingsTest::writeReadRoundTripsAwkwardValues()
     QFile::remove(m_where.userDir + QStringLiteral("/_opt_QUVO_app.ini"));
     for (const auto& [key, value] : cases)
         QCOMPARE(again->ReadSetting(kSection, key), value);
+}
+
+void SettingsTest::handWrittenValuesReadAsTheyStand()
+{
+    QVERIFY(QDir().mkpath(m_where.userDir));
+    QFile file(m_where.userDir + QStringLiteral("/_opt_QUVO_app.ini"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[QUVO_HWClient]\n"
+               "TellStickDevicename=Lampa,hall\n"
+               "Semicolon = Lampa;hall\n"
+               "Path=C:\\temp\\new\n"
+               "Share=\\\\server\\share\n"
+               "Quoted=\"Kök, hall\"\n");
+    file.close();
+    auto store = makeStore();
+    QCOMPARE(store->ReadSetting(kSection, kName), QStringLiteral("Lampa,hall"));
+    QCOMPARE(store->ReadSetting(kSection, QStringLiteral("Semicolon")), QStringLiteral("Lampa;hall"));
+    QCOMPARE(store->ReadSetting(kSection, QStringLiteral("Path")), QStringLiteral("C:\\temp\\new"));
+    QCOMPARE(store->ReadSetting(kSection, QStringLiteral("Share")), QStringLiteral("\\\\server\\share"));
+    QCOMPARE(store->ReadSetting(kSection, QStringLiteral("Quoted")), QStringLiteral("Kök, hall"));
 }
 
 void SettingsTest::filesAreNamedAfterTheFolderKeyAndNotWorldWritable()
