@@ -24,6 +24,7 @@ inline const QString kBlink = QStringLiteral("Blinka med");
 inline const QString kBlinkUnit = QStringLiteral("msek intervall");
 
 inline const QString kQuitMenu = QStringLiteral("Avsluta");
+inline const QString kReceiverFaultTip = QStringLiteral("Mottagaren: ");
 
 inline const QString kHookLibraryUnix = QStringLiteral("libQV_HookKeyboard.so");
 inline const QString kHookLibraryWindows = QStringLiteral("QV_HookKeyboard.dll");

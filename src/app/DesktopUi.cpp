@@ -79,6 +79,12 @@ void DesktopUi::updateProgress(qint64 bytes)
     setStatusText(QStringLiteral("Hämtar ny version: %L1 byte").arg(bytes));
 }
 
+void DesktopUi::showNotice(const QString& text, bool warning)
+{
+    if (m_window)
+        m_window->showTrayNotice(text, warning);
+}
+
 void DesktopUi::setIndicator(Indicator colour)
 {
     if (m_window)

@@ -37,6 +37,7 @@ public:
     void loadAllCallables(const std::vector<CallableItem>& records) override;
     void selectStationCallables(const std::vector<int>& ids) override;
     void updateProgress(qint64 bytes) override;
+    void showNotice(const QString& text, bool warning) override;
 
 private:
     TfrmSystreg* dialog() const;

@@ -57,8 +57,9 @@ QIcon applicationIcon()
     return icon;
 }
 
-// The tray shows the connection state as a small dot on the program's icon.
-QIcon trayIconFor(Indicator indicator)
+// The tray shows the state on the program's icon: a green or red dot for
+// the connection, an amber warning sign for a receiver fault.
+QIcon trayIconFor(TfrmQuvoHWMain::TrayState state)
 {
     QPixmap pixmap = applicationIcon().pixmap(64, 64);
     if (pixmap.isNull())
@@ -66,8 +67,17 @@ QIcon trayIconFor(Indicator indicator)
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(Qt::white, 3));
-    painter.setBrush(colourOf(indicator));
-    painter.drawEllipse(QRectF(38, 38, 24, 24));
+    if (state == TfrmQuvoHWMain::TrayState::ReceiverFault) {
+        const QPolygonF sign({QPointF(48, 30), QPointF(63, 62), QPointF(33, 62)});
+        painter.setBrush(QColor(255, 176, 0));
+        painter.drawPolygon(sign);
+        painter.setPen(QPen(Qt::black, 4, Qt::SolidLine, Qt::RoundCap));
+        painter.drawLine(QPointF(48, 40), QPointF(48, 51));
+        painter.drawPoint(QPointF(48, 57));
+    } else {
+        painter.setBrush(colourOf(state == TfrmQuvoHWMain::TrayState::Connected ? Indicator::Green : Indicator::Red));
+        painter.drawEllipse(QRectF(38, 38, 24, 24));
+    }
     painter.end();
     return QIcon(pixmap);
 }
@@ -233,7 +243,6 @@ void TfrmQuvoHWMain::buildControls()
     TrayIcon1 = new QSystemTrayIcon(this);
     TrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
     TrayIcon1->setContextMenu(PopupMenu2);
-    TrayIcon1->setToolTip(kApplicationTitle);
     updateTrayIcon();
     connect(TrayIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::DoubleClick)
@@ -405,7 +414,8 @@ void TfrmQuvoHWMain::onQuitStarted()
 void TfrmQuvoHWMain::setStatusText(const QString& text)
 {
     Label1->setText(text);
-    TrayIcon1->setToolTip(desktop_texts::kApplicationTitle + QLatin1Char('\n') + text);
+    m_statusText = text;
+    updateTrayIcon();
 }
 
 void TfrmQuvoHWMain::setIndicator(Indicator colour)
@@ -419,6 +429,29 @@ void TfrmQuvoHWMain::setDeviceStatus(const QString& caption, Indicator colour)
 {
     Panel4->setText(caption);
     Panel4->setFill(colourOf(colour));
+    // A red panel after a lookup: the named receiver cannot be switched.
+    setReceiverFault(colour == Indicator::Red, caption);
+}
+
+void TfrmQuvoHWMain::setReceiverFault(bool fault, const QString& caption)
+{
+    m_receiverFault = fault;
+    m_faultCaption = caption;
+    updateTrayIcon();
+}
+
+TfrmQuvoHWMain::TrayState TfrmQuvoHWMain::trayState() const
+{
+    if (m_indicator != Indicator::Green)
+        return TrayState::NotConnected;
+    return m_receiverFault ? TrayState::ReceiverFault : TrayState::Connected;
+}
+
+void TfrmQuvoHWMain::showTrayNotice(const QString& text, bool warning)
+{
+    m_lastTrayNotice = text;
+    TrayIcon1->showMessage(desktop_texts::kApplicationTitle, text,
+                           warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information, 10000);
 }
 
 void TfrmQuvoHWMain::applyWindowTitle(const QString& title)
@@ -428,7 +461,18 @@ void TfrmQuvoHWMain::applyWindowTitle(const QString& title)
 
 void TfrmQuvoHWMain::updateTrayIcon()
 {
-    TrayIcon1->setIcon(trayIconFor(m_indicator));
+    const TrayState state = trayState();
+    if (!m_trayIconDrawn || state != m_trayIconState) {
+        TrayIcon1->setIcon(trayIconFor(state));
+        m_trayIconState = state;
+        m_trayIconDrawn = true;
+    }
+    QString tip = desktop_texts::kApplicationTitle;
+    if (!m_statusText.isEmpty())
+        tip += QLatin1Char('\n') + m_statusText;
+    if (m_receiverFault)
+        tip += QLatin1Char('\n') + desktop_texts::kReceiverFaultTip + m_faultCaption;
+    TrayIcon1->setToolTip(tip);
 }
 
 } // namespace quvo

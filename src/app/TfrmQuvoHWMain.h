@@ -60,6 +60,10 @@ private:
 class TfrmQuvoHWMain : public QWidget {
     Q_OBJECT
 public:
+    // What the tray icon shows; a missing connection comes before a receiver
+    // fault, since then no call arrives at all.
+    enum class TrayState { Connected, NotConnected, ReceiverFault };
+
     static constexpr int kClientWidth = 423;
     static constexpr int kClientHeight = 234;
 
@@ -85,6 +89,12 @@ public:
     void setIndicator(Indicator colour);
     void setDeviceStatus(const QString& caption, Indicator colour);
     void applyWindowTitle(const QString& title);
+    // The receiver cannot be switched; caption says why.
+    void setReceiverFault(bool fault, const QString& caption);
+    // A tray message: the window is hidden most of the day.
+    void showTrayNotice(const QString& text, bool warning);
+    TrayState trayState() const;
+    QString lastTrayNotice() const { return m_lastTrayNotice; }
 
     TfrmSystreg* settingsDialog() const { return m_dialog; }
     QSystemTrayIcon* trayIcon() const { return TrayIcon1; }
@@ -122,6 +132,12 @@ private:
     bool m_firstActivationDone = false;
     bool m_closing = false;
     Indicator m_indicator = Indicator::Red;
+    QString m_statusText;
+    bool m_receiverFault = false;
+    QString m_faultCaption;
+    QString m_lastTrayNotice;
+    TrayState m_trayIconState = TrayState::NotConnected;
+    bool m_trayIconDrawn = false;
     QPointer<TfrmSystreg> m_dialog;
     std::function<bool()> m_trayAvailable;
     std::function<TfrmSystreg*(HardwareClient&, QWidget*)> m_dialogFactory;

@@ -434,6 +434,11 @@ void DesktopTest::connectionLifeAgainstServer()
     desk.create();
     AutoAnswer& answers = *desk.answers;
     TfrmQuvoHWMain& w = *desk.window;
+    // Loss notice after 1.2 s; a retry 2 s after a loss.
+    desk.client->connection().setSupervisionSecondMs(20);
+    desk.client->connection().setRandomSource([] { return 0; });
+    desk.client->connection().setCountdownTickMs(500);
+    QCOMPARE(w.trayState(), TfrmQuvoHWMain::TrayState::NotConnected);
     w.show();
 
     // First show: the dialog exists, the connection and the device lookup start.
@@ -443,6 +448,19 @@ void DesktopTest::connectionLifeAgainstServer()
     QCOMPARE(w.shServerConnected->fill(), QColor(0, 128, 0));
     QTRY_VERIFY_WITH_TIMEOUT(w.windowTitle().contains(kClinic), 5000);
     QCOMPARE(w.Panel4->fill(), QColor(0, 128, 0));
+    QCOMPARE(w.trayState(), TfrmQuvoHWMain::TrayState::Connected);
+    QVERIFY(w.trayIcon()->toolTip().endsWith(QStringLiteral("\nAnsluten")));
+    const qint64 connectedIcon = w.trayIcon()->icon().cacheKey();
+
+    // A receiver that cannot be found is a fault the tray shows.
+    w.Edit1->setText(QStringLiteral("Finns inte"));
+    QTest::mouseClick(w.BitBtn2, Qt::LeftButton);
+    QCOMPARE(w.trayState(), TfrmQuvoHWMain::TrayState::ReceiverFault);
+    QVERIFY(w.trayIcon()->toolTip().endsWith(QStringLiteral("\nAnsluten\nMottagaren: Ej ansluten")));
+    QVERIFY(w.trayIcon()->icon().cacheKey() != connectedIcon);
+    w.Edit1->setText(QStringLiteral("Lampa"));
+    QTest::mouseClick(w.BitBtn2, Qt::LeftButton);
+    QCOMPARE(w.trayState(), TfrmQuvoHWMain::TrayState::Connected);
 
     sim.send("call 1 Anna");
     QTRY_COMPARE_WITH_TIMEOUT(w.Panel4->text(), QStringLiteral("Turned On"), 5000);
@@ -465,6 +483,15 @@ void DesktopTest::connectionLifeAgainstServer()
     QTRY_VERIFY_WITH_TIMEOUT(w.Label1->text().startsWith(QStringLiteral("Ej ansluten - nästa försök om ")), 5000);
     QCOMPARE(w.shServerConnected->fill(), QColor(255, 0, 0));
     QVERIFY(w.Label1->text().endsWith(QStringLiteral(" sekunder")));
+    QCOMPARE(w.trayState(), TfrmQuvoHWMain::TrayState::NotConnected);
+    QVERIFY(w.trayIcon()->toolTip().contains(QStringLiteral("\nEj ansluten - nästa försök om ")));
+
+    // A long loss and the way back are told in the tray.
+    sim.send("mute on");
+    QTRY_COMPARE_WITH_TIMEOUT(w.lastTrayNotice(), QStringLiteral("Ingen anslutning till servern på mer än 60 sekunder."), 5000);
+    sim.send("mute off");
+    QTRY_COMPARE_WITH_TIMEOUT(w.lastTrayNotice(), QStringLiteral("Ansluten till servern igen."), 10000);
+    QCOMPARE(w.trayState(), TfrmQuvoHWMain::TrayState::Connected);
     QVERIFY2(answers.messages.isEmpty(), qPrintable(answers.messages.join(QLatin1Char('|'))));
 #endif
 }

@@ -34,6 +34,7 @@ const char* const kHelp =
     "  version <text>                        server version to report\n"
     "  raw <text>                            send text to every connection (\\r \\n escapes)\n"
     "  drop                                  close every client connection\n"
+    "  mute on|off                           keep accepting and reading, answer nothing\n"
     "  update normal|error|cut|silent        how GETNEWCLIENT is answered\n"
     "  list                                  calls, connections and clients\n"
     "  quit";
@@ -379,6 +380,10 @@ void SimServer::send(Peer& peer, const QString& text)
 
 void SimServer::sendBytes(Peer& peer, const QByteArray& bytes, const QString& label)
 {
+    if (m_muted) {
+        printLine(QStringLiteral("-x [%1] (muted) %2").arg(peerLabel(peer), label.isEmpty() ? shown(quvo::fromWire(bytes)) : label));
+        return;
+    }
     peer.socket->write(bytes);
     peer.socket->flush();
     printLine(QStringLiteral("-> [%1] %2").arg(peerLabel(peer), label.isEmpty() ? shown(quvo::fromWire(bytes)) : label));
@@ -515,6 +520,10 @@ void SimServer::execute(const QString& line)
         printLine(QStringLiteral("version %1").arg(rest));
     } else if (cmd == QLatin1String("raw")) cmdRaw(rest);
     else if (cmd == QLatin1String("drop")) cmdDrop();
+    else if (cmd == QLatin1String("mute") && (rest == QLatin1String("on") || rest == QLatin1String("off"))) {
+        m_muted = rest == QLatin1String("on");
+        printLine(QStringLiteral("mute %1").arg(rest));
+    }
     else if (cmd == QLatin1String("update")) {
         const auto mode = parseUpdateMode(rest);
         if (!mode) {

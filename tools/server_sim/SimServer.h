@@ -123,6 +123,7 @@ private:
     QHash<QString, int> m_ids;       // client and caller names to record numbers
     QSet<QString> m_unknown;
     QHash<QString, QString> m_ini;   // "section\nkey", lower case
+    bool m_muted = false;            // a server that has stopped answering
 };
 
 // One line on stdout, UTF-8, flushed at once so scripts can follow it.
