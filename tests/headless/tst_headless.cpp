@@ -4,10 +4,13 @@
 #include "common/SettingsStore.h"
 
 #include <QElapsedTimer>
+#include <QThread>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 using namespace quvo;
 
@@ -42,9 +45,9 @@ class HeadlessTest : public QObject {
         store.WriteSetting(section, key, value);
     }
 
-    void startSim()
+    void startSim(quint16 port = 0)
     {
-        m_sim.start(QStringLiteral(SERVER_SIM_PATH), {QStringLiteral("--port"), QStringLiteral("0")});
+        m_sim.start(QStringLiteral(SERVER_SIM_PATH), {QStringLiteral("--port"), QString::number(port)});
         QVERIFY(m_sim.waitForReadyRead(5000));
         const QByteArray first = m_sim.readLine().trimmed();
         QVERIFY2(first.startsWith("LISTENING "), first.constData());
@@ -136,7 +139,47 @@ private slots:
         startClient({});
         QString log;
         QVERIFY2(waitForLog(log, QStringLiteral("SYSTEMREGISTER:")), qPrintable(log));
-        QVERIFY(log.contains(QStringLiteral("INFO: Gå till Systemregistret och ställ in servernamn och serverport.\n")));
+        // Where the desktop would open the dialog, the line says what to set instead.
+        QVERIFY2(log.contains(QStringLiteral("INFO: Gå till Systemregistret och ställ in servernamn och serverport. "
+                                             "(huvudlöst: ange [ServerSettings] ServerName=... och ServerPort=... i ")),
+                 qPrintable(log));
+        QVERIFY(log.contains(QStringLiteral(", eller SERVERNAME=... SERVERPORT=... på kommandoraden)\n")));
+        terminateClientExpectingOne();
+    }
+
+    // The box that boots before its server, and a server that stops answering
+    // (SIGSTOP: the kernel still accepts and acknowledges).
+    void connectsByItselfAndNoticesStoppedServer()
+    {
+        writeSetting(QStringLiteral("ServerSettings"), QStringLiteral("SuperviseConnection"), QStringLiteral("2"));
+        startSim();
+        const quint16 port = m_port;
+        m_sim.kill();
+        m_sim.waitForFinished(3000);
+        QElapsedTimer clock;
+        clock.start();
+        startClient({QStringLiteral("SERVERNAME=127.0.0.1"), QStringLiteral("SERVERPORT=%1").arg(port)});
+        QString log;
+        QVERIFY2(waitForLog(log, QStringLiteral("-> Nej")), qPrintable(log));
+        const QString file = m_dir->filePath("config/Veltaris/")
+            + settingsKeyFromFolder(m_dir->path() + QLatin1Char('/')).chopped(1) + QStringLiteral(".ini");
+        QVERIFY2(log.contains(QStringLiteral("ange [ServerSettings] ServerName=... och ServerPort=... i ") + file),
+                 qPrintable(log));
+
+        QThread::msleep(quint64(qMax<qint64>(0, 5000 - clock.elapsed())));
+        startSim(port);
+        clock.restart();
+        QVERIFY2(waitForLog(log, QStringLiteral("STATUS: Ansluten"), 20000), qPrintable(log));
+        qInfo("server up to handshake: %lld ms", clock.elapsed());
+        QCOMPARE(log.count(QStringLiteral("FRÅGA:")), 1);
+
+        ::kill(pid_t(m_sim.processId()), SIGSTOP);
+        clock.restart();
+        QVERIFY2(waitForLog(log, QStringLiteral("VARNING: Servern svarar inte"), 25000), qPrintable(log));
+        qInfo("server stopped to loss noticed: %lld ms", clock.elapsed());
+        ::kill(pid_t(m_sim.processId()), SIGCONT);
+        log.clear();
+        QVERIFY2(waitForLog(log, QStringLiteral("STATUS: Ansluten"), 25000), qPrintable(log));
         terminateClientExpectingOne();
     }
 
