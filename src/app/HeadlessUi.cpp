@@ -147,6 +147,9 @@ int runHeadless(int argc, char** argv)
     client.connection().setRetryUnanswered(true);
     QObject::connect(&client.connection(), &ServerConnection::serverSilent, &client,
                      [&ui] { ui.log(QStringLiteral("VARNING"), kServerSilent); });
+    // A restarted program must come up headless too: without a screen the
+    // desktop front end would end at once.
+    client.state().frontEndSwitches = {QStringLiteral("--headless")};
     installQuitSignals(&client, [&client] { client.quit(); });
     try {
         client.FormCreate();

@@ -61,10 +61,11 @@ QString CommandLine::GetParamValue(const QString& key, bool upperCase) const
     return QString();
 }
 
-QStringList RestartParameters(const QStringList& ownParams)
+QStringList RestartParameters(const QStringList& ownParams, const QStringList& frontEndSwitches)
 {
     // Handed over as an argument list: a parameter with blanks stays one.
     QStringList result{QStringLiteral("RESTARTING=1")};
+    result.append(frontEndSwitches);
     result.append(ownParams);
     return result;
 }

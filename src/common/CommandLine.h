@@ -19,7 +19,8 @@ private:
     QStringList m_params;
 };
 
-// The arguments for a restarted program: RESTARTING=1, then the own ones.
-QStringList RestartParameters(const QStringList& ownParams);
+// The arguments for a restarted program: RESTARTING=1, the front end's own
+// switches (so that it comes up the same way), then the own parameters.
+QStringList RestartParameters(const QStringList& ownParams, const QStringList& frontEndSwitches = {});
 
 } // namespace quvo

@@ -18,6 +18,9 @@ struct ProgramState {
     std::function<void(bool reconnect)> ServerConnectHook;
     ProgramPaths paths;
     CommandLine commandLine;
+    // Switches that chose the front end ("--headless"); not part of the
+    // parameters, but a restarted program needs them too.
+    QStringList frontEndSwitches;
     QString programFilePath;     // the running program file
 };
 

@@ -121,6 +121,10 @@ void BasicsTest::restartParametersPutRestartingFirst()
                                QStringLiteral("AUTOREGISTER=1")};
     QCOMPARE(RestartParameters(own), expected);
     QCOMPARE(RestartParameters({}), QStringList{QStringLiteral("RESTARTING=1")});
+    // A headless instance restarts headless.
+    QCOMPARE(RestartParameters(own, {QStringLiteral("--headless")}),
+             (QStringList{QStringLiteral("RESTARTING=1"), QStringLiteral("--headless"),
+                          QStringLiteral("NAME=Reception 2"), QStringLiteral("AUTOREGISTER=1")}));
 }
 
 void BasicsTest::settingsKeyFromFolder_data()
