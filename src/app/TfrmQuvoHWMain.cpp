@@ -25,6 +25,13 @@
 #include <QStyle>
 #include <QTimer>
 
+// The icons are compiled into this static library; the linker keeps them
+// only when something names them.
+static void initDesktopResources()
+{
+    Q_INIT_RESOURCE(desktop);
+}
+
 namespace quvo {
 
 namespace {
@@ -51,6 +58,8 @@ QFont windowFont()
 
 QIcon applicationIcon()
 {
+    static const bool resourcesReady = (initDesktopResources(), true);
+    Q_UNUSED(resourcesReady);
     QIcon icon(QStringLiteral(":/quvo/icons/quvo-hwclient.png"));
     if (icon.isNull())
         icon = QApplication::style()->standardIcon(QStyle::SP_ComputerIcon);

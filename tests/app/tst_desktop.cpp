@@ -300,6 +300,9 @@ void DesktopTest::windowAsCreated()
     QCOMPARE(w.trayMenu()->actions().size(), 1);
     QCOMPARE(w.trayMenu()->actions().first()->text(), QStringLiteral("Avsluta"));
     QVERIFY(!w.trayIcon()->icon().isNull());
+    // The program's own icon, not the style's stand-in: the compiled-in
+    // resources made it into the program.
+    QVERIFY(QFile::exists(QStringLiteral(":/quvo/icons/quvo-hwclient.png")));
     QVERIFY(!w.quitRequested());
 }
 
