@@ -33,7 +33,8 @@ HardwareClient::HardwareClient(UserInterface& frontEnd, const QStringList& param
 
     m_settings->setServerLink(m_connection.get());
     m_connection->setTextHandler([this](std::string&& text) { m_dispatcher->DispatchServerText(std::move(text)); });
-    m_connection->setUpdateCheck([this] { return m_updater->RunUpdateCheck(); });
+    m_connection->setUpdateCheck([this] { m_updater->RunUpdateCheck(); });
+    connect(m_updater.get(), &UpdateClient::checkFinished, m_connection.get(), &ServerConnection::updateCheckFinished);
     connect(m_connection.get(), &ServerConnection::quitRequested, this, &HardwareClient::quit);
 
     m_minimizeTimer.setInterval(1000);
@@ -117,6 +118,7 @@ void HardwareClient::quit()
     m_quitting = true;
     emit quitStarted();
 
+    m_updater->cancel();
     m_connection->stopTimers();
     m_minimizeTimer.stop();
     m_activation->stopTimers();

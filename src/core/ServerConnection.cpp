@@ -116,7 +116,7 @@ void ServerConnection::setAutoRegister(bool on, const QString& callListParam)
     m_callListParam = callListParam;
 }
 
-void ServerConnection::setUpdateCheck(std::function<bool()> check) { m_updateCheck = std::move(check); }
+void ServerConnection::setUpdateCheck(std::function<void()> check) { m_updateCheck = std::move(check); }
 void ServerConnection::setTextHandler(std::function<void(std::string&&)> handler) { m_textHandler = std::move(handler); }
 void ServerConnection::setRandomSource(std::function<int()> source) { m_random = std::move(source); }
 void ServerConnection::setCountdownTickMs(int ms) { m_timer3.setInterval(ms); }
@@ -190,21 +190,41 @@ void ServerConnection::ClientSocket1Connect()
     m_timer3.stop();
     m_mainSocketSet = true;
     m_connectedNow = true;
+    m_handshakeOwed = true;
     m_state.HasBeenConnected = true;
     setKeepAlive();
     emit connectedChanged(true);
 
-    if (m_state.UpdateCheckPending) {
+    if (m_state.UpdateCheckPending && m_updateCheck) {
+        // The check may end the program: the handshake follows its end. A
+        // check already running takes this one after it.
         m_state.UpdateCheckPending = false;
-        if (m_updateCheck && m_updateCheck()) {
-            closeSocket();
-            emit quitRequested();
-            return;
-        }
-        if (!isActive())
-            return;
+        m_updateCheck();
+        return;
     }
+    m_state.UpdateCheckPending = false;
+    // A connection that came back while a check of an earlier one runs does
+    // not wait for it.
+    sendHandshake();
+}
 
+void ServerConnection::updateCheckFinished(bool restart)
+{
+    if (restart) {
+        closeSocket();
+        emit quitRequested();
+        return;
+    }
+    if (isActive())
+        sendHandshake();
+}
+
+void ServerConnection::sendHandshake()
+{
+    // Once per connection, whatever asks for it.
+    if (!m_handshakeOwed || !isActive())
+        return;
+    m_handshakeOwed = false;
     const int type = int(m_state.ProgramType);
     if (m_reconnectMark) {
         sendFrame(QByteArray::fromStdString(protocol::buildReconnect(toWireString(clientName()), type)));
@@ -245,6 +265,7 @@ void ServerConnection::handleLoss(bool retry)
     m_connectedNow = false;
     m_established = false;
     stopSupervision();
+    m_handshakeOwed = false;
     emit connectedChanged(false);
     if (retry) {
         armCountdown();

@@ -28,8 +28,11 @@ public:
 
     // Registration data from the command line.
     void setAutoRegister(bool on, const QString& callListParam);
-    // RunUpdateCheck; answers true when this instance must end.
-    void setUpdateCheck(std::function<bool()> check);
+    // Starts the update check (RunUpdateCheck); its end comes back through
+    // updateCheckFinished, and the handshake waits for it.
+    void setUpdateCheck(std::function<void()> check);
+    // restart: the new program runs and this instance ends.
+    void updateCheckFinished(bool restart);
     // Texts for the dispatcher, in arrival order.
     void setTextHandler(std::function<void(std::string&&)> handler);
     // Test seams: the random part of the retry delay (0..14999) and the tick of Timer3.
@@ -101,6 +104,7 @@ private:
     void drainQueue();
     void scheduleDrain();
     void releaseHeldError();
+    void sendHandshake();
     void openSocket();
     void setStatus(const QString& text);
     QString clientName();
@@ -128,7 +132,8 @@ private:
     QTimer m_errorTimer;
     bool m_drainScheduled = false;
     bool m_overflowTold = false;
-    std::function<bool()> m_updateCheck;
+    std::function<void()> m_updateCheck;
+    bool m_handshakeOwed = false;      // this connection has not sent its handshake yet
     std::function<void(std::string&&)> m_textHandler;
     std::function<int()> m_random;
     int m_minuteMs = 60000;

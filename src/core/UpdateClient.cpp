@@ -16,16 +16,19 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QMetaObject>
 #include <QProcess>
 #include <QTemporaryFile>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <string_view>
+#include <utility>
 
 namespace quvo {
 
@@ -43,6 +46,7 @@ const QString kNoVersionBlock = QStringLiteral(
 const QString kVersionTooOld = QStringLiteral(
     "Den nedladdade versionen av programmet (%1) är äldre än den begärda (%2) och startas därför inte.");
 const QString kStartFailed = QStringLiteral("Den nya versionen av programmet kunde inte startas:\r\r");
+const QString kStartEnded = QStringLiteral("Den nya versionen av programmet avslutades direkt efter starten:\r\r");
 const QString kTooLarge = QStringLiteral(
     "Den nya versionen av programmet är större än %1 MB och hämtas därför inte.");
 
@@ -50,6 +54,7 @@ constexpr qint64 kProgressStepBytes = 64 * 1024;
 constexpr qint64 kProgressStepMs = 250;
 // An unfinished frame outside a block is kept for the next read up to this size.
 constexpr qsizetype kCarryLimit = 64 * 1024;
+constexpr int kWatchTickMs = 50;
 
 QByteArray bytesOf(std::string_view text)
 {
@@ -113,6 +118,26 @@ qsizetype partialMarkerAt(const QByteArray& text, const QByteArray& marker)
             return text.size() - n;
     }
     return text.size();
+}
+
+// The started program is not this process's child (it is started detached),
+// so its end is seen in the process table: gone, or ended and not yet
+// collected by its parent.
+bool processRunning(qint64 pid)
+{
+    if (pid <= 0)
+        return false;
+    if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+        return false;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    if (close < 0 || close + 2 >= line.size())
+        return true;
+    const char state = line.at(close + 2);
+    return state != 'Z' && state != 'X';
 }
 
 } // namespace
@@ -276,6 +301,8 @@ UpdateClient::UpdateClient(ProgramState& state, SettingsStore& settings, ClientI
     m_updateTimer.setSingleShot(true);
     m_updateTimer.setInterval(m_connectMs);
     connect(&m_updateTimer, &QTimer::timeout, this, &UpdateClient::UpdateTimerTimer);
+    m_watchTimer.setInterval(kWatchTickMs);
+    connect(&m_watchTimer, &QTimer::timeout, this, &UpdateClient::watchTick);
     connect(&m_socket, &QTcpSocket::connected, this, &UpdateClient::UpdateSocketConnect);
     connect(&m_socket, &QTcpSocket::readyRead, this, &UpdateClient::UpdateSocketRead);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &UpdateClient::UpdateSocketError);
@@ -332,52 +359,61 @@ void UpdateClient::restartTimer(int ms)
     m_updateTimer.start();
 }
 
-void UpdateClient::waitUntil(const std::function<bool()>& done)
+void UpdateClient::tell(const QString& text)
 {
-    while (!done()) {
-        QEventLoop loop;
-        m_loop = &loop;
-        m_woken = false;
-        loop.exec();
-        m_loop = nullptr;
-        if (!m_woken) {
-            // Ended from outside (the program is quitting): the check gives up
-            // at once instead of holding the quit up until its timer.
-            m_waitExpired = true;
-            m_updateTimer.stop();
-            m_socket.abort();
-            return;
-        }
+    // Never a modal wait inside the check: the person hears it once the
+    // check is over and the handshake has gone out.
+    if (m_phase != Phase::Idle) {
+        m_told.append(text);
+        return;
     }
+    QMetaObject::invokeMethod(this, [this, text] { m_ui.showInfo(text); }, Qt::QueuedConnection);
 }
 
-void UpdateClient::wake()
+void UpdateClient::RunUpdateCheck()
 {
-    if (m_loop) {
-        m_woken = true;
-        m_loop->quit();
+    if (m_phase != Phase::Idle) {
+        m_again = true;
+        return;
     }
+    beginCheck();
 }
 
-bool UpdateClient::RunUpdateCheck()
+void UpdateClient::cancel()
 {
-    if (m_running)
-        return false;
-    m_running = true;
-    struct Running {
-        bool& flag;
-        ~Running() { flag = false; }
-    } running{m_running};
+    ++m_generation;
+    m_phase = Phase::Idle;
+    m_again = false;
+    m_told.clear();
+    m_watchTimer.stop();
+    m_updateTimer.stop();
+    m_socket.abort();
+    dropFile();
+    m_receiver.reset();
+}
 
+void UpdateClient::beginCheck()
+{
+    ++m_generation;
+    m_again = false;
+    m_watchTimer.stop();
     if (m_socket.state() != QAbstractSocket::UnconnectedState)
         m_socket.abort();
+    // Busy from here on: the settings reads below may wait for the server,
+    // and a check asked for meanwhile has to follow this one.
+    m_phase = Phase::Connecting;
     m_receiver.reset();
     dropFile();
     m_fileFailed = false;
-    m_gaveUp = false;
-    m_connectionLost = false;
     m_requested = false;
     m_wanted = 0;
+    m_startedPid = 0;
+    m_startedPath.clear();
+    m_updateState = StateWaiting;
+    m_restarting = false;
+    m_saveFailed = false;
+    m_waitExpired = false;
+    const quint64 generation = m_generation;
 
     const MainEndpoint main = m_mainEndpoint();
     QString host = main.host.trimmed();
@@ -391,13 +427,10 @@ bool UpdateClient::RunUpdateCheck()
         main.port);
     if (port < 0 || port > 65535)
         port = main.port;
+    if (generation != m_generation)
+        return;   // cancelled while a setting was read
 
-    m_waitExpired = false;
     restartTimer(m_connectMs);
-    m_updateState = StateWaiting;
-    m_restarting = false;
-    m_saveFailed = false;
-
     if (IsNumericAddress(name)) {
         // Only the four parts that make it an address count.
         const QString address = name.split(u'.').mid(0, 4).join(u'.');
@@ -405,47 +438,51 @@ bool UpdateClient::RunUpdateCheck()
     } else {
         m_socket.connectToHost(name, quint16(port));
     }
-    waitUntil([this] { return m_waitExpired || m_socket.state() == QAbstractSocket::ConnectedState; });
-    if (m_waitExpired && !m_restarting)
-        return false;
+}
 
-    const auto endWithoutUpdate = [this] {
+void UpdateClient::finish(bool restart)
+{
+    if (m_phase == Phase::Idle || m_phase == Phase::Ending)
+        return;
+    m_watchTimer.stop();
+    if (restart || m_updateState == StateCurrent) {
+        // Closes the update connection in a while (the version answer may
+        // still come), unless the program has ended by then.
+        restartTimer(m_answerMs);
+    } else {
         m_updateTimer.stop();
-        m_socket.abort();
+        if (m_socket.state() != QAbstractSocket::UnconnectedState)
+            m_socket.abort();
         dropFile();
         m_receiver.reset();
-        return false;
-    };
-    const auto endWithRestart = [this] {
-        // Closes the update connection in a while, unless the program has ended by then.
-        restartTimer(m_answerMs);
-        return true;
-    };
-
-    if (!m_restarting) {
-        m_waitExpired = false;
-        restartTimer(m_answerMs);
-        waitUntil([this] { return m_waitExpired || m_updateState != StateWaiting || m_connectionLost; });
     }
-    if (m_restarting)
-        return endWithRestart();
-    if (m_waitExpired || m_updateState == StateWaiting)
-        return endWithoutUpdate();
-    if (m_updateState == StateCurrent) {
-        restartTimer(m_answerMs);
-        return false;
-    }
+    m_phase = Phase::Ending;
+    // Reported from the event loop, not from inside a socket's signal.
+    const quint64 generation = m_generation;
+    QMetaObject::invokeMethod(
+        this, [this, restart, generation] { if (generation == m_generation) endCheck(restart); },
+        Qt::QueuedConnection);
+}
 
-    m_waitExpired = false;
-    restartTimer(m_downloadMs);
-    waitUntil([this] {
-        return m_waitExpired || m_restarting || m_saveFailed || m_gaveUp || m_connectionLost;
-    });
-    m_updateTimer.stop();
-    // A program already started must not be left running beside this one.
-    if (m_restarting)
-        return endWithRestart();
-    return endWithoutUpdate();
+void UpdateClient::endCheck(bool restart)
+{
+    if (m_phase != Phase::Ending)
+        return;
+    m_phase = Phase::Idle;
+    if (restart) {
+        m_again = false;
+        m_told.clear();
+        emit checkFinished(true);
+        return;
+    }
+    if (m_again) {
+        beginCheck();
+        return;
+    }
+    const QStringList told = std::exchange(m_told, {});
+    emit checkFinished(false);
+    for (const QString& text : told)
+        tell(text);
 }
 
 void UpdateClient::sendText(const QByteArray& wireBytes)
@@ -454,47 +491,55 @@ void UpdateClient::sendText(const QByteArray& wireBytes)
         m_socket.write(wireBytes);
 }
 
+void UpdateClient::requestNewClient()
+{
+    m_requested = true;
+    m_phase = Phase::Download;
+    restartTimer(m_downloadMs);
+    sendText(QByteArray::fromStdString(protocol::buildGetNewClient(
+        toWireString(programFileName()), toWireString(m_identity.GetClientName()), int(m_state.ProgramType))));
+}
+
 void UpdateClient::UpdateSocketConnect()
 {
+    if (m_phase != Phase::Connecting)
+        return;
+    m_phase = Phase::Answer;
+    restartTimer(m_answerMs);
+    const quint64 generation = m_generation;
     try {
         const QString program = programFile();
         const QString fileName = programFileName();
         const int own = VersionNumber(TCEVersionInfo(program).ProductVersion);
         m_wanted = SettingsStore::toIntDef(m_settings.ReadSetting(QStringLiteral("CHECKVERSION"), fileName), own);
         const std::string client = toWireString(m_identity.GetClientName());
-        const int type = int(m_state.ProgramType);
-        sendText(QByteArray::fromStdString(protocol::buildGetServerVersion(client, type)));
+        if (generation != m_generation || m_phase != Phase::Answer)
+            return;
+        sendText(QByteArray::fromStdString(protocol::buildGetServerVersion(client, int(m_state.ProgramType))));
 
         if (own >= m_wanted) {
             m_updateState = StateCurrent;
-        } else {
-            m_updateState = StateUpdating;
-            const QString folder = m_state.paths.UpdateFolder;
-            const QString local = folder.isEmpty() ? QString() : folder + fileName;
-            bool started = false;
-            if (!local.isEmpty() && QFileInfo(local).isFile()) {
-                const TCEVersionInfo waiting(local);
-                // A waiting copy that cannot be started is fetched anew.
-                started = waiting.valid && VersionNumber(waiting.ProductVersion) == m_wanted && startProgram(local);
-            }
-            if (started) {
-                m_restarting = true;
-            } else {
-                m_requested = true;
-                sendText(QByteArray::fromStdString(
-                    protocol::buildGetNewClient(toWireString(fileName), client, type)));
-            }
+            finish(false);
+            return;
         }
+        m_updateState = StateUpdating;
+        const QString folder = m_state.paths.UpdateFolder;
+        const QString local = folder.isEmpty() ? QString() : folder + fileName;
+        if (!local.isEmpty() && QFileInfo(local).isFile()) {
+            const TCEVersionInfo waiting(local);
+            // A waiting copy that cannot be started is fetched anew.
+            if (waiting.valid && VersionNumber(waiting.ProductVersion) == m_wanted && startProgram(local))
+                return;
+        }
+        requestNewClient();
     } catch (const std::exception& e) {
-        m_ui.showInfo(kErrorInConnect + QString::fromLocal8Bit(e.what()));
+        tell(kErrorInConnect + QString::fromLocal8Bit(e.what()));
     }
-    wake();
 }
 
 void UpdateClient::UpdateSocketRead()
 {
-    // Qt does not announce new data again while this runs; a message box
-    // below would otherwise strand what arrives meanwhile.
+    // Qt does not announce new data again while this runs.
     if (m_inRead)
         return;
     m_inRead = true;
@@ -503,7 +548,7 @@ void UpdateClient::UpdateSocketRead()
         try {
             handleChunk(chunk);
         } catch (const std::exception& e) {
-            m_ui.showInfo(kErrorInRead + QString::fromLocal8Bit(e.what()));
+            tell(kErrorInRead + QString::fromLocal8Bit(e.what()));
         }
     }
     m_inRead = false;
@@ -529,7 +574,7 @@ void UpdateClient::handleChunk(const QByteArray& chunk)
             if (m_file) {
                 dropFile();
                 m_fileFailed = true;
-                m_ui.showInfo(kTooLarge.arg(m_receiver.fileLimit() / (1024 * 1024)));
+                tell(kTooLarge.arg(m_receiver.fileLimit() / (1024 * 1024)));
             }
             break;
         }
@@ -551,14 +596,14 @@ void UpdateClient::handleMessage(const QByteArray& message)
 
     const qsizetype error = text.indexOf(bytesOf(protocol::kErrorMarker));
     if (error >= 0 && !text.contains("ERROR: 001"))
-        m_ui.showInfo(kServerError + fromWire(text.mid(error + 7)));
+        tell(kServerError + fromWire(text.mid(error + 7)));
 }
 
 void UpdateClient::beginFile()
 {
     dropFile();
     m_fileFailed = false;
-    if (!m_requested) {
+    if (!m_requested || m_phase != Phase::Download) {
         // Nothing was asked for: a program file nobody requested is not stored.
         m_fileFailed = true;
         return;
@@ -636,13 +681,9 @@ void UpdateClient::finishFile()
     m_file->setAutoRemove(false);
     m_file.reset();
 
-    if (startProgram(target)) {
-        m_restarting = true;
-        wake();
-    } else {
-        m_gaveUp = true;
-        wake();
-        m_ui.showInfo(kStartFailed + target);
+    if (!startProgram(target)) {
+        tell(kStartFailed + target);
+        finish(false);
     }
 }
 
@@ -657,17 +698,16 @@ void UpdateClient::saveFailed()
     dropFile();
     m_fileFailed = true;
     m_saveFailed = true;
-    wake();
-    m_ui.showInfo(kSaveFailed + m_state.paths.UpdateFolder + QStringLiteral("!"));
+    tell(kSaveFailed + m_state.paths.UpdateFolder + QStringLiteral("!"));
+    finish(false);
 }
 
 void UpdateClient::giveUp(const QString& message)
 {
     dropFile();
     m_fileFailed = true;
-    m_gaveUp = true;
-    wake();
-    m_ui.showInfo(message);
+    tell(message);
+    finish(false);
 }
 
 bool UpdateClient::startProgram(const QString& path)
@@ -678,8 +718,43 @@ bool UpdateClient::startProgram(const QString& path)
     const QFile::Permissions now = QFileInfo(path).permissions();
     if (now & (QFile::WriteGroup | QFile::WriteOther))
         return false;
-    return QProcess::startDetached(path, RestartParameters(m_state.commandLine.params()),
-                                   m_state.paths.ProgramFolder);
+    qint64 pid = 0;
+    if (!QProcess::startDetached(path, RestartParameters(m_state.commandLine.params(), m_state.frontEndSwitches),
+                                 m_state.paths.ProgramFolder, &pid))
+        return false;
+    // This instance ends only once the new one has stayed up for a while: a
+    // program that cannot load or finds no screen ends at once.
+    m_startedPid = pid;
+    m_startedPath = path;
+    m_startedDownload = m_requested;
+    m_phase = Phase::Watching;
+    m_updateTimer.stop();
+    m_watchClock.start();
+    m_watchTimer.start();
+    return true;
+}
+
+void UpdateClient::watchTick()
+{
+    if (m_phase != Phase::Watching) {
+        m_watchTimer.stop();
+        return;
+    }
+    if (processRunning(m_startedPid)) {
+        if (m_watchClock.elapsed() >= m_watchMs) {
+            m_restarting = true;
+            finish(true);
+        }
+        return;
+    }
+    m_watchTimer.stop();
+    tell(kStartEnded + m_startedPath);
+    // A waiting copy that does not run is fetched anew.
+    if (!m_startedDownload && m_socket.state() == QAbstractSocket::ConnectedState) {
+        requestNewClient();
+        return;
+    }
+    finish(false);
 }
 
 void UpdateClient::UpdateSocketError(QAbstractSocket::SocketError error)
@@ -695,8 +770,9 @@ void UpdateClient::UpdateSocketError(QAbstractSocket::SocketError error)
 void UpdateClient::UpdateSocketDisconnect()
 {
     UpdateSocketRead();
-    m_connectionLost = true;
-    wake();
+    // Without the connection no answer and no file can come any more.
+    if (m_phase == Phase::Answer || m_phase == Phase::Download)
+        finish(false);
 }
 
 void UpdateClient::UpdateTimerTimer()
@@ -704,7 +780,8 @@ void UpdateClient::UpdateTimerTimer()
     m_waitExpired = true;
     m_updateTimer.stop();
     m_socket.abort();
-    wake();
+    if (m_phase == Phase::Connecting || m_phase == Phase::Answer || m_phase == Phase::Download)
+        finish(false);
 }
 
 } // namespace quvo

@@ -6,13 +6,13 @@
 #include <QObject>
 #include <QPoint>
 #include <QString>
+#include <QStringList>
 #include <QTcpSocket>
 #include <QTimer>
 #include <functional>
 #include <memory>
 #include <vector>
 
-class QEventLoop;
 class QTemporaryFile;
 
 namespace quvo {
@@ -85,12 +85,19 @@ public:
                  ServerConnection& mainConnection, QObject* parent = nullptr);
     ~UpdateClient() override;
 
-    // Runs the whole check with the event loop running; true when the new
-    // program has been started and this instance must end.
-    bool RunUpdateCheck();
+    // Starts the check and returns; it runs on the event loop, never in a
+    // nested wait, so nothing that is open on the screen can hold it up. A
+    // check asked for while one runs follows it. checkFinished reports the end
+    // once no check is left.
+    void RunUpdateCheck();
+    bool checking() const { return m_phase != Phase::Idle; }
+    // The program is quitting: everything stops, nothing is reported.
+    void cancel();
 
     // The three waits: for the connection, for the first answer, for the file.
     void setWaits(int connectMs, int answerMs, int downloadMs);
+    // How long a started program has to stay running before this one ends.
+    void setStartWatch(int ms) { m_watchMs = ms; }
     // The balloon about a socket error points here (the desktop's centre);
     // only a front end with screens knows it.
     void setScreenCentreSource(std::function<QPoint()> source);
@@ -104,16 +111,25 @@ public:
     bool UpdateWaitExpired() const { return m_waitExpired; }
     QTcpSocket& updateSocket() { return m_socket; }
 
+signals:
+    // true: the new program is running and this instance must end.
+    void checkFinished(bool restart);
+
 private:
+    enum class Phase { Idle, Connecting, Answer, Download, Watching, Ending };
+
     void UpdateSocketConnect();
     void UpdateSocketRead();
     void UpdateSocketError(QAbstractSocket::SocketError error);
     void UpdateSocketDisconnect();
     void UpdateTimerTimer();
 
+    void beginCheck();
+    void finish(bool restart);
+    void endCheck(bool restart);
+    void requestNewClient();
+    void tell(const QString& text);
     void restartTimer(int ms);
-    void waitUntil(const std::function<bool()>& done);
-    void wake();
     void handleChunk(const QByteArray& chunk);
     void handleMessage(const QByteArray& text);
     void beginFile();
@@ -124,6 +140,7 @@ private:
     void giveUp(const QString& message);
     void reportProgress(bool force);
     bool startProgram(const QString& path);
+    void watchTick();
     void sendText(const QByteArray& wireBytes);
     QString programFile() const;
     QString programFileName() const;
@@ -136,14 +153,18 @@ private:
 
     QTcpSocket m_socket;
     QTimer m_updateTimer;
-    QEventLoop* m_loop = nullptr;
-    bool m_running = false;
+    QTimer m_watchTimer;
+    QElapsedTimer m_watchClock;
+    Phase m_phase = Phase::Idle;
+    bool m_again = false;           // a check was asked for while this one ran
+    quint64 m_generation = 0;       // tells a stale queued report from the current one
     bool m_inRead = false;
-    bool m_woken = false;
+    QStringList m_told;             // what the person hears once the check is over
 
     int m_connectMs = 5000;
     int m_answerMs = 5000;
     int m_downloadMs = 60000;
+    int m_watchMs = 3000;
     std::function<QPoint()> m_screenCentre;
     std::function<MainEndpoint()> m_mainEndpoint;
 
@@ -151,10 +172,11 @@ private:
     bool m_restarting = false;
     bool m_saveFailed = false;
     bool m_waitExpired = false;
-    bool m_gaveUp = false;          // the download ended without a program to start
-    bool m_connectionLost = false;
     bool m_requested = false;       // GETNEWCLIENT went out in this check
     int m_wanted = 0;
+    qint64 m_startedPid = 0;
+    QString m_startedPath;
+    bool m_startedDownload = false; // the watched program is the one just fetched
 
     UpdateReceiver m_receiver;
     std::unique_ptr<QTemporaryFile> m_file;

@@ -111,7 +111,10 @@ private slots:
         m_client->identity().setEnvironmentReader([](const char*) { return QString(); });
         m_client->settings().setIniWaitMs(300);
         m_updateChecks = 0;
-        m_client->connection().setUpdateCheck([this] { ++m_updateChecks; return false; });
+        m_client->connection().setUpdateCheck([this] {
+            ++m_updateChecks;
+            m_client->connection().updateCheckFinished(false);
+        });
         m_dialog = std::make_unique<TfrmSystreg>(*m_client);
         m_dialog->setSavePauseMs(20);
         m_ui->dialog = m_dialog.get();

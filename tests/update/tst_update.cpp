@@ -25,8 +25,10 @@
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
 #include <memory>
 
 using namespace quvo;
@@ -48,7 +50,18 @@ public:
     QList<Balloon> balloons;
     QList<qint64> progress;
 
-    void showInfo(const QString& text) override { infos.append(text); }
+    // A modal box answered this late (0: at once).
+    int modalMs = 0;
+
+    void showInfo(const QString& text) override
+    {
+        infos.append(text);
+        if (modalMs > 0) {
+            QEventLoop box;
+            QTimer::singleShot(modalMs, &box, &QEventLoop::quit);
+            box.exec();
+        }
+    }
     bool askYesNo(const QString& text) override { infos.append(text); return false; }
     void showBalloon(const QString& title, const QString& text, int kind, int hideAfterMs,
                      const BalloonTarget& target) override
@@ -63,6 +76,7 @@ class Sim {
 public:
     QProcess proc;
     QStringList lines;
+    QList<qint64> times;   // when each line came, ms since the epoch
     quint16 port = 0;
 
     ~Sim()
@@ -90,12 +104,21 @@ public:
         return port != 0;
     }
     void command(const QString& line) { proc.write(line.toUtf8() + '\n'); }
-    bool saw(const QString& part) const
+    bool saw(const QString& part) const { return count(part) > 0; }
+    int count(const QString& part) const
     {
+        int n = 0;
         for (const QString& l : lines)
-            if (l.contains(part))
-                return true;
-        return false;
+            n += l.contains(part);
+        return n;
+    }
+    // When the n-th line with `part` came; -1 when there is none.
+    qint64 timeOf(const QString& part, int n = 1) const
+    {
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            if (lines[i].contains(part) && --n == 0)
+                return times[i];
+        return -1;
     }
 
 private:
@@ -104,6 +127,7 @@ private:
         m_partial += proc.readAllStandardOutput();
         for (qsizetype nl = m_partial.indexOf('\n'); nl >= 0; nl = m_partial.indexOf('\n')) {
             lines << QString::fromUtf8(m_partial.left(nl));
+            times << QDateTime::currentMSecsSinceEpoch();
             m_partial.remove(0, nl + 1);
         }
     }
@@ -122,6 +146,19 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     return f.write(bytes) == bytes.size();
+}
+
+// The process that runs the given program file; 0 when there is none.
+qint64 processRunning(const QString& programFile)
+{
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& pid : pids) {
+        bool number = false;
+        const qint64 id = pid.toLongLong(&number);
+        if (number && QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget() == programFile)
+            return id;
+    }
+    return 0;
 }
 
 quint16 closedPort()
@@ -153,11 +190,14 @@ private:
     QString updateCopy() const { return m_state->paths.UpdateFolder + kProgramName; }
 
     // A program file: a script that records itself, then its version block.
-    QByteArray program(const QByteArray& variant, const QByteArray& version, const QByteArray& filler = {})
+    // It stays up a while (past the start watch) unless `ends` says otherwise.
+    QByteArray program(const QByteArray& variant, const QByteArray& version, const QByteArray& filler = {},
+                       bool ends = false)
     {
         const QByteArray rec = QFile::encodeName(m_record);
         QByteArray s = "#!/bin/sh\n{ echo " + variant + "; pwd; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > '"
-                       + rec + ".tmp'\nmv '" + rec + ".tmp' '" + rec + "'\nexit 0\n";
+                       + rec + ".tmp'\nmv '" + rec + ".tmp' '" + rec + "'\n"
+                       + (ends ? "exit 127\n" : "sleep 2\nexit 0\n");
         s += filler;
         if (!version.isEmpty())
             s += makeVersionBlock({{"FileVersion", version + ".0"}, {"ProductVersion", version}});
@@ -185,6 +225,27 @@ private:
             return false;
         useEndpoint(sim.port);
         return true;
+    }
+
+    // One check to its end, on the event loop as in the program: 1 when the
+    // new program runs and this instance must end, 0 when it goes on, -1
+    // when no end was reported.
+    int runCheck(int timeoutMs = 15000)
+    {
+        QSignalSpy finished(m_client.get(), &UpdateClient::checkFinished);
+        m_client->RunUpdateCheck();
+        if (!finished.wait(timeoutMs) || finished.size() != 1)
+            return -1;
+        // What the check had to say comes after its end.
+        QCoreApplication::processEvents();
+        return finished.first().first().toBool() ? 1 : 0;
+    }
+
+    // The main connection and the check as the program wires them.
+    void wireMain()
+    {
+        m_main->setUpdateCheck([this] { m_client->RunUpdateCheck(); });
+        connect(m_client.get(), &UpdateClient::checkFinished, m_main.get(), &ServerConnection::updateCheckFinished);
     }
 
     QStringList recordLines() const
@@ -250,6 +311,7 @@ private slots:
         m_main = std::make_unique<ServerConnection>(*m_state, *m_settings, *m_identity, *m_ui);
         m_client = std::make_unique<UpdateClient>(*m_state, *m_settings, *m_identity, *m_ui, *m_main);
         m_client->setWaits(1500, 2000, 4000);
+        m_client->setStartWatch(300);
         m_client->setScreenCentreSource([] { return QPoint(640, 400); });
     }
 
@@ -285,7 +347,7 @@ private slots:
 
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(!m_client->RunUpdateCheck());
+        QCOMPARE(runCheck(), 0);
         QVERIFY2(clock.elapsed() < 1000, "the check waited although nothing was to be done");
         QCOMPARE(m_client->UpdateState(), int(UpdateClient::StateCurrent));
         // The version answer still arrives on the open update connection.
@@ -309,7 +371,7 @@ private slots:
         QVERIFY(startSim(sim));
         wantVersion(QStringLiteral("1105"));
 
-        QVERIFY(m_client->RunUpdateCheck());
+        QCOMPARE(runCheck(), 1);
         QCOMPARE(m_client->UpdateState(), int(UpdateClient::StateUpdating));
         expectStarted(QStringLiteral("waiting"));
         QTest::qWait(100);
@@ -336,7 +398,7 @@ private slots:
                                QStringLiteral("0")}));
         wantVersion(QStringLiteral("1105"));
 
-        QVERIFY(m_client->RunUpdateCheck());
+        QCOMPARE(runCheck(), 1);
         QVERIFY(m_client->UpdateRestarting());
         QVERIFY(sim.saw(QStringLiteral("GETNEWCLIENT:quvo-hwclient:TESTHOST_Hardware:3:")));
         QCOMPARE(readAll(updateCopy()), served);
@@ -360,7 +422,7 @@ private slots:
         m_client->setWaits(1500, 2000, 700);
         wantVersion(QStringLiteral("1105"));
 
-        QVERIFY(!m_client->RunUpdateCheck());
+        QCOMPARE(runCheck(), 0);
         QVERIFY(m_client->UpdateWaitExpired());
         QCOMPARE(readAll(updateCopy()), old);
         QCOMPARE(updateFolderEntries(), QStringList{kProgramName});
@@ -392,7 +454,7 @@ private slots:
 
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(!m_client->RunUpdateCheck());
+        QCOMPARE(runCheck(), 0);
         QVERIFY2(clock.elapsed() < 3000, "a refused file must end the check, not its timer");
         QCOMPARE(m_ui->infos, QStringList{message});
         QCOMPARE(readAll(updateCopy()), old);
@@ -406,8 +468,27 @@ private slots:
         Sim sim;
         QVERIFY(startSim(sim));
         wantVersion(QStringLiteral("1105"));
-        QVERIFY(m_client->RunUpdateCheck());
+        QCOMPARE(runCheck(), 1);
         expectStarted(QStringLiteral("served"));
+    }
+
+    // The waiting copy ends at once: it is fetched anew. The fetched one ends
+    // at once too: the person is told, and this instance goes on.
+    void programEndingAtOnceLeavesThisOneRunning()
+    {
+        QVERIFY(writeFile(updateCopy(), program("waiting", "1.10.5", {}, true)));
+        QVERIFY(writeFile(m_served, program("served", "1.10.5", {}, true)));
+        Sim sim;
+        QVERIFY(startSim(sim));
+        wantVersion(QStringLiteral("1105"));
+
+        QCOMPARE(runCheck(), 0);
+        QVERIFY(sim.saw(QStringLiteral("GETNEWCLIENT:quvo-hwclient:")));
+        QCOMPARE(recordLines().value(0), QStringLiteral("served"));
+        const QString ended =
+            QStringLiteral("Den nya versionen av programmet avslutades direkt efter starten:\r\r") + updateCopy();
+        QCOMPARE(m_ui->infos, (QStringList{ended, ended}));
+        QVERIFY(!m_client->UpdateRestarting());
     }
 
     void downloadOverLimitDropped()
@@ -421,7 +502,7 @@ private slots:
         m_client->setDownloadLimit(2048);
         wantVersion(QStringLiteral("1105"));
 
-        QVERIFY(!m_client->RunUpdateCheck());
+        QCOMPARE(runCheck(), 0);
         QVERIFY(m_client->UpdateWaitExpired());
         QCOMPARE(m_ui->infos.size(), 1);
         QVERIFY(m_ui->infos.first().startsWith(QStringLiteral("Den nya versionen av programmet är större än")));
@@ -441,7 +522,7 @@ private slots:
         QVERIFY(startSim(sim));
         wantVersion(QStringLiteral("1105"));
 
-        QVERIFY(!m_client->RunUpdateCheck());
+        QCOMPARE(runCheck(), 0);
         QVERIFY(m_client->UpdateSaveFailed());
         QCOMPARE(m_ui->infos,
                  QStringList{QStringLiteral("Det fanns en ny version tillgänglig. Den gick dock inte att spara ner i "
@@ -460,7 +541,7 @@ private slots:
         m_client->setWaits(1500, 2000, 500);
         wantVersion(QStringLiteral("1105"));
 
-        QVERIFY(!m_client->RunUpdateCheck());
+        QCOMPARE(runCheck(), 0);
         QCOMPARE(m_ui->infos, QStringList{kErrorPrefix + QStringLiteral("17 Filen saknas")});
         expectNotStarted();
     }
@@ -475,13 +556,13 @@ private slots:
         m_client->setWaits(1500, 2000, 500);
         wantVersion(QStringLiteral("1105"));
 
-        QVERIFY(!m_client->RunUpdateCheck());
+        QCOMPARE(runCheck(), 0);
         QVERIFY(sim.saw(QStringLiteral("ERROR: 001")));
         QVERIFY(m_ui->infos.isEmpty());
         expectNotStarted();
     }
 
-    void quittingEndsTheWaitAtOnce()
+    void quittingStopsTheCheck()
     {
         QVERIFY(writeFile(m_served, program("served", "1.10.5")));
         Sim sim;
@@ -489,23 +570,16 @@ private slots:
         m_client->setWaits(1500, 2000, 5000);
         wantVersion(QStringLiteral("1105"));
 
-        // As in the program: the check runs inside the application's loop,
-        // and the quit comes while it waits for the file.
-        bool result = true;
-        qint64 took = -1;
-        QTimer::singleShot(0, this, [&] {
-            QElapsedTimer clock;
-            clock.start();
-            result = m_client->RunUpdateCheck();
-            took = clock.elapsed();
-        });
-        QTimer::singleShot(400, this, [] { QCoreApplication::exit(1); });
-        QCOMPARE(QCoreApplication::exec(), 1);
-        QVERIFY(!result);
-        QVERIFY2(took >= 0 && took < 2500, qPrintable(QString::number(took)));
-        QCOMPARE(m_client->UpdateState(), int(UpdateClient::StateUpdating));
+        // The quit comes while the check waits for the file: nothing of the
+        // check may go on or report afterwards.
+        QSignalSpy finished(m_client.get(), &UpdateClient::checkFinished);
+        m_client->RunUpdateCheck();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.saw(QStringLiteral("GETNEWCLIENT")), 3000);
+        m_client->cancel();
+        QVERIFY(!m_client->checking());
         QCOMPARE(m_client->updateSocket().state(), QAbstractSocket::UnconnectedState);
         expectNotStarted();
+        QVERIFY(finished.isEmpty());
     }
 
     void unreachableServerEndsAfterConnectWait()
@@ -516,7 +590,7 @@ private slots:
 
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(!m_client->RunUpdateCheck());
+        QCOMPARE(runCheck(), 0);
         const qint64 took = clock.elapsed();
         QVERIFY2(took >= 350 && took < 2000, qPrintable(QString::number(took)));
         QVERIFY(m_client->UpdateWaitExpired());
@@ -552,7 +626,7 @@ private slots:
         useEndpoint(server.serverPort());
         wantVersion(QStringLiteral("1106"));
 
-        QVERIFY(m_client->RunUpdateCheck());
+        QCOMPARE(runCheck(), 1);
         QCOMPARE(m_state->UpdateServerVersionText, QStringLiteral("2.1.0"));
         QCOMPARE(readAll(updateCopy()), file);
         expectStarted(QStringLiteral("served"));
@@ -589,23 +663,179 @@ private slots:
             if (const auto span = protocol::findFrame(text, "RETINITEXT"))
                 m_settings->deliverIniReply(fromWire(protocol::readIniText(protocol::frameCopy(text, *span))));
         });
-        bool answered = false;
-        bool result = false;
-        m_main->setUpdateCheck([&] {
-            answered = true;
-            result = m_client->RunUpdateCheck();
-            return result;
-        });
-        bool quit = false;
-        connect(m_main.get(), &ServerConnection::quitRequested, this, [&] { quit = true; });
+        wireMain();
+        QSignalSpy quit(m_main.get(), &ServerConnection::quitRequested);
         m_main->ConnectToServer(false);
 
-        QTRY_VERIFY_WITH_TIMEOUT(answered, 10000);
-        QVERIFY(result);
-        QVERIFY(quit);
+        QVERIFY(quit.wait(10000));
         QVERIFY(updateSim.saw(QStringLiteral("GETNEWCLIENT:quvo-hwclient:TESTHOST_Hardware:3:")));
         QVERIFY(!mainSim.saw(QStringLiteral("GETNEWCLIENT")));
         expectStarted(QStringLiteral("served"));
+    }
+
+    // -------------------------------------------- the check and the handshake
+
+    void useMainServer(quint16 port)
+    {
+        m_settings->WriteSetting(QStringLiteral("ServerSettings"), QStringLiteral("ServerName"),
+                                 QStringLiteral("127.0.0.1"));
+        m_settings->WriteSetting(QStringLiteral("ServerSettings"), QStringLiteral("ServerPort"), QString::number(port));
+    }
+
+    // Boxes nobody answers for a while, one opened by the check's error
+    // answer and one by something else while the check waits: the handshake
+    // goes out within the check's own timers all the same.
+    void unansweredBoxesDoNotHoldTheHandshake()
+    {
+        Sim mainSim;
+        QVERIFY(mainSim.start({}));
+        Sim updateSim;
+        QVERIFY(updateSim.start({QStringLiteral("--update-mode"), QStringLiteral("error")}));
+        useEndpoint(updateSim.port);
+        useMainServer(mainSim.port);
+        wantVersion(QStringLiteral("1105"));
+        m_client->setWaits(1500, 2000, 500);
+        m_ui->modalMs = 4000;
+        wireMain();
+        QTimer other;
+        connect(&other, &QTimer::timeout, this, [&] {
+            if (updateSim.saw(QStringLiteral("GETNEWCLIENT"))) {
+                other.stop();
+                m_ui->showInfo(QStringLiteral("Annan ruta"));
+            }
+        });
+        other.start(10);
+
+        const qint64 start = QDateTime::currentMSecsSinceEpoch();
+        m_main->ConnectToServer(false);
+        QTRY_VERIFY_WITH_TIMEOUT(mainSim.saw(QStringLiteral("GETSERVERVERSION:TESTHOST")), 15000);
+        const qint64 took = mainSim.timeOf(QStringLiteral("GETSERVERVERSION:TESTHOST")) - start;
+        QVERIFY2(took < 2500, qPrintable(QStringLiteral("handshake after %1 ms").arg(took)));
+        QTRY_COMPARE_WITH_TIMEOUT(m_ui->infos, (QStringList{QStringLiteral("Annan ruta"),
+                                                            kErrorPrefix + QStringLiteral("17 Filen saknas")}),
+                                  10000);
+    }
+
+    // "Spara" on the server page while a check runs: the new connection's
+    // check follows the running one, and the handshake goes out once.
+    void checkAskedForDuringACheckFollowsIt()
+    {
+        Sim mainSim;
+        QVERIFY(mainSim.start({}));
+        Sim updateSim;
+        QVERIFY(updateSim.start({QStringLiteral("--update-mode"), QStringLiteral("silent")}));
+        useEndpoint(updateSim.port);
+        useMainServer(mainSim.port);
+        wantVersion(QStringLiteral("1105"));
+        m_client->setWaits(1500, 2000, 600);
+        wireMain();
+
+        m_main->ConnectToServer(false);
+        QTRY_VERIFY_WITH_TIMEOUT(updateSim.saw(QStringLiteral("GETNEWCLIENT")), 5000);
+        m_state->UpdateCheckPending = true;
+        m_main->ConnectToServer(false);
+
+        QTRY_COMPARE_WITH_TIMEOUT(updateSim.count(QStringLiteral("GETNEWCLIENT")), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(mainSim.count(QStringLiteral("GETSERVERVERSION:TESTHOST")), 1, 5000);
+        QVERIFY(mainSim.timeOf(QStringLiteral("GETSERVERVERSION:TESTHOST"))
+                >= updateSim.timeOf(QStringLiteral("GETNEWCLIENT"), 2) + 500);
+        QTest::qWait(300);
+        QCOMPARE(mainSim.count(QStringLiteral("GETSERVERVERSION:TESTHOST")), 1);
+        QVERIFY(!m_client->checking());
+    }
+
+    // ------------------------------------------------- the installed program
+
+    // The installed program, headless and without a display, updates itself
+    // from the simulator: the old one ends with exit code 1, the new one runs
+    // from the update folder, where nothing of the installation is around it,
+    // and completes a handshake.
+    void installedHeadlessClientUpdatesItself()
+    {
+#if !defined(QUVO_CMAKE_COMMAND) || !defined(QUVO_BUILD_DIR) || !defined(QUVO_OBJCOPY)
+        QSKIP("built without the installation test");
+#else
+        const QString root = m_dir->path();
+        const QString prefix = root + QStringLiteral("/prefix");
+        QProcess install;
+        install.setProcessChannelMode(QProcess::MergedChannels);
+        install.start(QStringLiteral(QUVO_CMAKE_COMMAND),
+                      {QStringLiteral("--install"), QStringLiteral(QUVO_BUILD_DIR), QStringLiteral("--prefix"), prefix});
+        QVERIFY(install.waitForFinished(60000));
+        QVERIFY2(install.exitCode() == 0, install.readAll().constData());
+        const QString installed = prefix + QStringLiteral("/bin/") + kProgramName;
+        QVERIFY(QFileInfo(installed).isExecutable());
+
+        // The served file: the installed one with its version block one higher.
+        const TCEVersionInfo own(installed);
+        QVERIFY(own.valid);
+        QStringList parts = own.ProductVersion.split(u'.');
+        parts.last() = QString::number(parts.last().toInt() + 1);
+        const QString next = parts.join(u'.');
+        const QString oldBlock = root + QStringLiteral("/block.old");
+        const QString newBlock = root + QStringLiteral("/block.new");
+        const auto objcopy = [](const QStringList& args) {
+            QProcess p;
+            p.setProcessChannelMode(QProcess::MergedChannels);
+            p.start(QStringLiteral(QUVO_OBJCOPY), args);
+            return p.waitForFinished(30000) && p.exitCode() == 0;
+        };
+        QVERIFY(objcopy({QStringLiteral("--dump-section"), QStringLiteral(".quvo_version=") + oldBlock, installed}));
+        const QByteArray block = readAll(oldBlock);
+        QByteArray bumped = block;
+        bumped.replace("ProductVersion=" + own.ProductVersion.toUtf8() + '\0', "ProductVersion=" + next.toUtf8() + '\0');
+        bumped.replace("FileVersion=" + own.ProductVersion.toUtf8() + '.', "FileVersion=" + next.toUtf8() + '.');
+        QVERIFY2(bumped.size() <= block.size(), "the higher version does not fit the block");
+        bumped.append(QByteArray(block.size() - bumped.size(), '\0'));
+        QVERIFY(writeFile(newBlock, bumped));
+        QVERIFY(objcopy({QStringLiteral("--update-section"), QStringLiteral(".quvo_version=") + newBlock, installed,
+                         m_served}));
+        QCOMPARE(TCEVersionInfo(m_served).ProductVersion, next);
+
+        Sim sim;
+        QVERIFY(sim.start({QStringLiteral("--program-file"), m_served, QStringLiteral("--chunk-size"),
+                           QStringLiteral("65536"), QStringLiteral("--chunk-interval"), QStringLiteral("0")}));
+        // The settings of the folder the program runs in.
+        const QString work = QFileInfo(m_state->paths.ProgramFolder).canonicalFilePath() + u'/';
+        m_settings->setSettingsFolderKey(settingsKeyFromFolder(work));
+        wantVersion(QString::number(VersionNumber(next)));
+
+        QProcess old;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        env.insert(QStringLiteral("QUVO_TELLDUS_LIBRARY"), root + QStringLiteral("/no-telldus.so"));
+        old.setProcessEnvironment(env);
+        old.setWorkingDirectory(work);
+        // The new program inherits these; a pipe would close under it when the old one ends.
+        const QString log = root + QStringLiteral("/client.log");
+        old.setStandardInputFile(QProcess::nullDevice());
+        old.setStandardOutputFile(QProcess::nullDevice());
+        old.setStandardErrorFile(log);
+        old.start(installed, {QStringLiteral("--headless"), QStringLiteral("SERVERNAME=127.0.0.1"),
+                              QStringLiteral("SERVERPORT=%1").arg(sim.port), QStringLiteral("NAME=Reception 2")});
+        QVERIFY(old.waitForStarted(5000));
+        QVERIFY2(old.waitForFinished(30000), "the old program did not end");
+        QCOMPARE(old.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(old.exitCode(), 1);
+
+        // The new one: its own process, running the copy in the update folder.
+        const QString copy = QFileInfo(updateCopy()).canonicalFilePath();
+        QVERIFY(!copy.isEmpty());
+        qint64 pid = 0;
+        QTRY_VERIFY_WITH_TIMEOUT((pid = processRunning(copy)) > 0, 5000);
+        struct Stop {
+            qint64 pid;
+            ~Stop() { ::kill(pid_t(pid), SIGTERM); }
+        } stop{pid};
+        QTRY_VERIFY_WITH_TIMEOUT(sim.saw(QStringLiteral("GETCALLLIST:")), 20000);
+        const QString text = QString::fromUtf8(readAll(log));
+        QVERIFY2(text.contains(QStringLiteral("version: ") + next), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("STATUS: Ansluten")), qPrintable(text));
+        const QList<QByteArray> args = readAll(QStringLiteral("/proc/%1/cmdline").arg(pid)).split('\0');
+        QCOMPARE(args.value(1), QByteArray("RESTARTING=1"));
+        QCOMPARE(args.value(2), QByteArray("--headless"));
+#endif
     }
 
     // ------------------------------------------------- the receive path alone
