@@ -28,7 +28,6 @@
 #include <cstdio>
 #include <exception>
 #include <string_view>
-#include <utility>
 
 namespace quvo {
 
@@ -361,12 +360,9 @@ void UpdateClient::restartTimer(int ms)
 
 void UpdateClient::tell(const QString& text)
 {
-    // Never a modal wait inside the check: the person hears it once the
-    // check is over and the handshake has gone out.
-    if (m_phase != Phase::Idle) {
-        m_told.append(text);
-        return;
-    }
+    // From the event loop, never from inside a handler of the check: a box
+    // nobody answers must not hold the update connection's reads. The check
+    // itself never waits in a nested loop, so it goes on under any box.
     QMetaObject::invokeMethod(this, [this, text] { m_ui.showInfo(text); }, Qt::QueuedConnection);
 }
 
@@ -384,7 +380,6 @@ void UpdateClient::cancel()
     ++m_generation;
     m_phase = Phase::Idle;
     m_again = false;
-    m_told.clear();
     m_watchTimer.stop();
     m_updateTimer.stop();
     m_socket.abort();
@@ -471,7 +466,6 @@ void UpdateClient::endCheck(bool restart)
     m_phase = Phase::Idle;
     if (restart) {
         m_again = false;
-        m_told.clear();
         emit checkFinished(true);
         return;
     }
@@ -479,10 +473,7 @@ void UpdateClient::endCheck(bool restart)
         beginCheck();
         return;
     }
-    const QStringList told = std::exchange(m_told, {});
     emit checkFinished(false);
-    for (const QString& text : told)
-        tell(text);
 }
 
 void UpdateClient::sendText(const QByteArray& wireBytes)

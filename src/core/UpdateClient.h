@@ -6,7 +6,6 @@
 #include <QObject>
 #include <QPoint>
 #include <QString>
-#include <QStringList>
 #include <QTcpSocket>
 #include <QTimer>
 #include <functional>
@@ -159,7 +158,6 @@ private:
     bool m_again = false;           // a check was asked for while this one ran
     quint64 m_generation = 0;       // tells a stale queued report from the current one
     bool m_inRead = false;
-    QStringList m_told;             // what the person hears once the check is over
 
     int m_connectMs = 5000;
     int m_answerMs = 5000;
