@@ -9,6 +9,8 @@
 #include <QDateTime>
 #include <cstdio>
 #include <exception>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quvo {
 
@@ -29,12 +31,44 @@ const QString kCountdownStart = QStringLiteral("Ej ansluten - nästa försök om
 const QString kServerSilent = QStringLiteral("Servern svarar inte; anslutningen stängs och ett nytt försök görs");
 const QString kSleeping = QStringLiteral("Datorn går i viloläge; anslutningen stängs");
 const QString kAwake = QStringLiteral("Datorn har vaknat; ansluter igen om 10 sekunder");
+
+// systemd names the journal's stream in JOURNAL_STREAM ("device:inode"); a
+// child that inherited the variable but writes elsewhere must not match.
+bool stderrIsJournal()
+{
+    const QByteArray stream = qgetenv("JOURNAL_STREAM");
+    const qsizetype colon = stream.indexOf(':');
+    if (colon <= 0)
+        return false;
+    bool devOk = false;
+    bool inoOk = false;
+    const qulonglong dev = stream.left(colon).toULongLong(&devOk);
+    const qulonglong ino = stream.mid(colon + 1).toULongLong(&inoOk);
+    struct stat st {};
+    if (!devOk || !inoOk || ::fstat(STDERR_FILENO, &st) != 0)
+        return false;
+    return qulonglong(st.st_dev) == dev && qulonglong(st.st_ino) == ino;
+}
+
+bool isNormalStatus(const QString& text)
+{
+    return text == u"Ansluten" || text == u"Ej ansluten" || text == u"Ej ansluten - försöker ansluta..."
+        || text == u"Återansluter...";
+}
+
+QString withoutDigits(QString text)
+{
+    text.removeIf([](QChar c) { return c.isDigit(); });
+    return text;
+}
 } // namespace
 
-HeadlessUi::HeadlessUi() : m_err(stderr) {}
+HeadlessUi::HeadlessUi() : m_err(stderr), m_journal(stderrIsJournal()) {}
 
-void HeadlessUi::log(const QString& kind, const QString& text)
+void HeadlessUi::log(const QString& kind, const QString& text, Priority priority)
 {
+    if (m_journal)
+        m_err << '<' << int(priority) << '>';
     m_err << QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss.zzz")) << ' ' << kind << ": "
           << oneLine(text) << Qt::endl;
 }
@@ -54,21 +88,24 @@ QString HeadlessUi::hintFor(const QString& text) const
         + QStringLiteral(", eller SERVERNAME=... SERVERPORT=... på kommandoraden)");
 }
 
-void HeadlessUi::showInfo(const QString& text) { log(QStringLiteral("INFO"), text + hintFor(text)); }
+// Nobody reads a message box on this box: what it would have shown is a warning.
+void HeadlessUi::showInfo(const QString& text) { log(QStringLiteral("INFO"), text + hintFor(text), Warning); }
 
 bool HeadlessUi::askYesNo(const QString& text)
 {
-    log(QStringLiteral("FRÅGA"), text + QStringLiteral(" -> Nej") + hintFor(text));
+    log(QStringLiteral("FRÅGA"), text + QStringLiteral(" -> Nej") + hintFor(text), Warning);
     return false;
 }
 
-void HeadlessUi::showBalloon(const QString& title, const QString& text, int, int, const BalloonTarget&)
+void HeadlessUi::showBalloon(const QString& title, const QString& text, int kind, int, const BalloonTarget&)
 {
-    log(QStringLiteral("BALLONG"), title + QStringLiteral(": ") + text);
+    log(QStringLiteral("BALLONG"), title + QStringLiteral(": ") + text, kind == 1 ? Warning : Info);
 }
 
 void HeadlessUi::setStatusText(const QString& text)
 {
+    if (!m_quitting)
+        m_notifier.status(oneLine(text));
     // A countdown is one line, not one a second.
     if (text.startsWith(kCountdownStart)) {
         bool ok = false;
@@ -80,7 +117,22 @@ void HeadlessUi::setStatusText(const QString& text)
     } else {
         m_countdownShown = -1;
     }
-    log(QStringLiteral("STATUS"), text + hintFor(text));
+    // A fault is a warning once, until the connection is back: the retries
+    // that fail the same way are not. Closing on the way out is no fault.
+    Priority priority = Info;
+    if (text == u"Ansluten") {
+        m_lastFault.clear();
+    } else if (!isNormalStatus(text) && !m_quitting && withoutDigits(text) != m_lastFault) {
+        m_lastFault = withoutDigits(text);
+        priority = Warning;
+    }
+    log(QStringLiteral("STATUS"), text + hintFor(text), priority);
+}
+
+void HeadlessUi::quitStarted()
+{
+    m_quitting = true;
+    m_notifier.stopping();
 }
 
 void HeadlessUi::setIndicator(Indicator colour)
@@ -103,8 +155,10 @@ void HeadlessUi::setWindowTitle(const QString& title)
 
 void HeadlessUi::setDeviceStatus(const QString& caption, Indicator colour)
 {
-    log(QStringLiteral("ENHET"), (caption.isEmpty() ? QStringLiteral("-") : caption) + QStringLiteral(" (")
-                                     + colourName(colour) + QStringLiteral(")"));
+    log(QStringLiteral("ENHET"),
+        (caption.isEmpty() ? QStringLiteral("-") : caption) + QStringLiteral(" (") + colourName(colour)
+            + QStringLiteral(")"),
+        colour == Indicator::Red ? Warning : Info);
 }
 
 void HeadlessUi::setSettingsTabs(SettingsPage page) { m_page = page; }
@@ -112,14 +166,15 @@ void HeadlessUi::setSettingsTabs(SettingsPage page) { m_page = page; }
 void HeadlessUi::showSettingsDialog(SettingsPage page)
 {
     m_page = page;
-    log(QStringLiteral("SYSTEMREGISTER"), QStringLiteral("skulle öppnas på sidan ") + pageName(page)
-                                              + QStringLiteral(" (inget fönster i huvudlöst läge)"));
+    log(QStringLiteral("SYSTEMREGISTER"),
+        QStringLiteral("skulle öppnas på sidan ") + pageName(page) + QStringLiteral(" (inget fönster i huvudlöst läge)"),
+        Warning);
 }
 
 void HeadlessUi::setPlacePanelVisible(bool visible)
 {
     if (visible)
-        log(QStringLiteral("SYSTEMREGISTER"), QStringLiteral("plats och färg behöver fyllas i"));
+        log(QStringLiteral("SYSTEMREGISTER"), QStringLiteral("plats och färg behöver fyllas i"), Warning);
 }
 
 void HeadlessUi::loadAllCallables(const std::vector<CallableItem>&) {}
@@ -132,7 +187,7 @@ void HeadlessUi::updateProgress(qint64 bytes)
 
 void HeadlessUi::showNotice(const QString& text, bool warning)
 {
-    log(warning ? QStringLiteral("VARNING") : QStringLiteral("NOTIS"), text);
+    log(warning ? QStringLiteral("VARNING") : QStringLiteral("NOTIS"), text, warning ? Warning : Info);
 }
 
 int runHeadless(int argc, char** argv)
@@ -146,15 +201,16 @@ int runHeadless(int argc, char** argv)
     HardwareClient client(ui, params);
     client.connection().setRetryUnanswered(true);
     QObject::connect(&client.connection(), &ServerConnection::serverSilent, &client,
-                     [&ui] { ui.log(QStringLiteral("VARNING"), kServerSilent); });
+                     [&ui] { ui.log(QStringLiteral("VARNING"), kServerSilent, HeadlessUi::Warning); });
     // A restarted program must come up headless too: without a screen the
     // desktop front end would end at once.
     client.state().frontEndSwitches = {QStringLiteral("--headless")};
     installQuitSignals(&client, [&client] { client.quit(); });
+    QObject::connect(&client, &HardwareClient::quitStarted, &client, [&ui] { ui.quitStarted(); });
     try {
         client.FormCreate();
     } catch (const std::exception& e) {
-        ui.log(QStringLiteral("FEL"), QString::fromLocal8Bit(e.what()));
+        ui.log(QStringLiteral("FEL"), QString::fromLocal8Bit(e.what()), HeadlessUi::Error);
         return 1;
     }
     ui.setSettingsFile(client.settings().userFileFor(QStringLiteral("ServerSettings")));
@@ -165,7 +221,10 @@ int runHeadless(int argc, char** argv)
     QObject::connect(&session, &DesktopSession::sleepChanged, &client,
                      [&ui](bool sleeping) { ui.log(QStringLiteral("VILOLÄGE"), sleeping ? kSleeping : kAwake); });
     session.watchSleep();
-    QMetaObject::invokeMethod(&client, [&client] { client.FormActivate(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&client, [&client, &ui] {
+        client.FormActivate();
+        ui.notifier().ready();
+    }, Qt::QueuedConnection);
     app.exec();
     return 1;
 }

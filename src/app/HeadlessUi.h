@@ -1,6 +1,8 @@
 #pragma once
 // The front end of a box without a screen: every message is one line on
-// standard error, every question is answered "no".
+// standard error, every question is answered "no". Under systemd the lines
+// carry their journal priority and the status goes to the service manager.
+#include "app/ServiceNotifier.h"
 #include "common/UserInterface.h"
 #include <QTextStream>
 
@@ -32,8 +34,11 @@ public:
     // The settings file that hints name: the user's file of this installation.
     void setSettingsFile(const QString& path) { m_settingsFile = path; }
 
-    // Every line goes out here.
-    void log(const QString& kind, const QString& text);
+    // Every line goes out here; priority: syslog's, for the journal prefix.
+    enum Priority { Error = 3, Warning = 4, Info = 6 };
+    void log(const QString& kind, const QString& text, Priority priority = Info);
+    ServiceNotifier& notifier() { return m_notifier; }
+    void quitStarted();
 
 private:
     // What a person does on a box without the settings dialog, for a text
@@ -42,6 +47,10 @@ private:
 
     QTextStream m_err;
     QString m_settingsFile;
+    ServiceNotifier m_notifier;
+    bool m_journal = false;
+    QString m_lastFault;           // the fault status last logged as a warning, digits left out
+    bool m_quitting = false;
     SettingsPage m_page = SettingsPage::ServerSettings;
     Indicator m_indicator = Indicator::Red;
     bool m_indicatorKnown = false;

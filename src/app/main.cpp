@@ -30,6 +30,8 @@ int main(int argc, char** argv)
                 "  XDG_CONFIG_DIRS   datorns inställningar i den första mappen + /Veltaris/ (standard /etc/xdg)\n"
                 "  XDG_DATA_HOME     hämtade programversioner i $XDG_DATA_HOME/Veltaris/QUVO/ (standard ~/.local/share)\n"
                 "  QUVO_TELLDUS_LIBRARY  Telldus-biblioteket som ska laddas i stället för libtelldus-core.so.2\n"
+                "  NOTIFY_SOCKET, WATCHDOG_USEC  systemd: start, status och vakthund (huvudlöst)\n"
+                "  JOURNAL_STREAM    systemd-journalen: raderna får sin prioritet (huvudlöst)\n"
                 "  XRDP_SESSION, SSH_CONNECTION, SSH_CLIENT, SSH_TTY med DISPLAY  fjärrsession: datornamnet tas\n"
                 "                    från CLIENTNAME, annars från SSH-klientens adress");
             return 0;

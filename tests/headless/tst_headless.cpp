@@ -7,12 +7,58 @@
 #include <QThread>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <functional>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace quvo;
+
+namespace {
+// The service manager's end of NOTIFY_SOCKET: every datagram with the time
+// it was read.
+class NotifySocket {
+public:
+    explicit NotifySocket(const QString& path)
+    {
+        m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_un addr {};
+        addr.sun_family = AF_UNIX;
+        const QByteArray p = QFile::encodeName(path);
+        if (m_fd >= 0 && size_t(p.size()) < sizeof addr.sun_path) {
+            memcpy(addr.sun_path, p.constData(), size_t(p.size()));
+            m_bound = ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        }
+        m_clock.start();
+    }
+    ~NotifySocket() { if (m_fd >= 0) ::close(m_fd); }
+    bool bound() const { return m_bound; }
+    void drain()
+    {
+        char buf[4096];
+        ssize_t n;
+        while ((n = ::recv(m_fd, buf, sizeof buf, 0)) > 0) {
+            messages << QString::fromUtf8(buf, n);
+            times << m_clock.elapsed();
+        }
+    }
+    int count(const QString& message) const { return int(messages.count(message)); }
+    qint64 now() const { return m_clock.elapsed(); }
+    QStringList messages;
+    QList<qint64> times;
+
+private:
+    int m_fd = -1;
+    bool m_bound = false;
+    QElapsedTimer m_clock;
+};
+} // namespace
 
 class HeadlessTest : public QObject {
     Q_OBJECT
@@ -54,10 +100,13 @@ class HeadlessTest : public QObject {
         m_port = quint16(first.mid(10).toUInt());
     }
 
-    void startClient(QStringList params)
+    void startClient(QStringList params, const std::function<void(QProcessEnvironment&)>& adjust = {})
     {
         params.prepend(QStringLiteral("--headless"));
-        m_client.setProcessEnvironment(environment());
+        QProcessEnvironment env = environment();
+        if (adjust)
+            adjust(env);
+        m_client.setProcessEnvironment(env);
         m_client.setWorkingDirectory(m_dir->path());
         m_client.start(QStringLiteral(HWCLIENT_PATH), params);
         QVERIFY(m_client.waitForStarted(5000));
@@ -105,6 +154,7 @@ private slots:
                 p->waitForFinished(3000);
             }
         }
+        m_client.setStandardErrorFile(QString());
         m_dir.reset();
     }
 
@@ -144,6 +194,8 @@ private slots:
                                              "(huvudlöst: ange [ServerSettings] ServerName=... och ServerPort=... i ")),
                  qPrintable(log));
         QVERIFY(log.contains(QStringLiteral(", eller SERVERNAME=... SERVERPORT=... på kommandoraden)\n")));
+        // Not the journal: no priority prefix.
+        QVERIFY(!log.contains(QRegularExpression(QStringLiteral("^<\\d>"), QRegularExpression::MultilineOption)));
         terminateClientExpectingOne();
     }
 
@@ -180,6 +232,70 @@ private slots:
         ::kill(pid_t(m_sim.processId()), SIGCONT);
         log.clear();
         QVERIFY2(waitForLog(log, QStringLiteral("STATUS: Ansluten"), 25000), qPrintable(log));
+        terminateClientExpectingOne();
+    }
+
+    void journalLinesCarryTheirPriority()
+    {
+        // The journal is recognised by the device and inode of standard error.
+        const QString errFile = m_dir->filePath("journal.txt");
+        QFile(errFile).open(QIODevice::WriteOnly);
+        struct stat st {};
+        QVERIFY(::stat(QFile::encodeName(errFile).constData(), &st) == 0);
+        m_client.setStandardErrorFile(errFile);
+        startClient({}, [&](QProcessEnvironment& env) {
+            env.insert(QStringLiteral("JOURNAL_STREAM"), QStringLiteral("%1:%2").arg(st.st_dev).arg(st.st_ino));
+        });
+        const auto journal = [&] {
+            QFile f(errFile);
+            return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(journal().contains(QStringLiteral("SYSTEMREGISTER:")), 8000);
+        const QString log = journal();
+        QVERIFY2(log.contains(QRegularExpression(QStringLiteral("^<6>[0-9:.]+ TITEL: "), QRegularExpression::MultilineOption)), qPrintable(log));
+        QVERIFY2(log.contains(QRegularExpression(QStringLiteral("^<4>[0-9:.]+ INFO: Gå till Systemregistret"), QRegularExpression::MultilineOption)), qPrintable(log));
+        QVERIFY2(!log.contains(QRegularExpression(QStringLiteral("^[^<]"), QRegularExpression::MultilineOption)), qPrintable(log));
+        terminateClientExpectingOne();
+    }
+
+    // The service manager's view: ready, the status line through connect and
+    // loss, the watchdog at half its interval, stopping; nothing without a socket.
+    void serviceManagerIsNotified()
+    {
+        NotifySocket notify(m_dir->filePath("notify"));
+        QVERIFY(notify.bound());
+        startSim();
+        const QStringList server{QStringLiteral("SERVERNAME=127.0.0.1"), QStringLiteral("SERVERPORT=%1").arg(m_port)};
+        startClient(server, [&](QProcessEnvironment& env) {
+            env.insert(QStringLiteral("NOTIFY_SOCKET"), m_dir->filePath("notify"));
+            env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("400000"));
+        });
+        QTRY_VERIFY_WITH_TIMEOUT((notify.drain(), notify.messages.contains(QStringLiteral("STATUS=Ansluten"))), 8000);
+        QCOMPARE(notify.count(QStringLiteral("READY=1")), 1);
+
+        const qint64 from = notify.now();
+        QTest::qWait(2000);
+        notify.drain();
+        const auto pings = std::count_if(notify.times.begin(), notify.times.end(), [&](qint64 t) { return t > from; });
+        // Every 200 ms: about ten; a ping at the full interval would give five.
+        QVERIFY2(pings >= 7 && pings <= 12, qPrintable(QString::number(pings)));
+
+        m_sim.write("drop\n");
+        QTRY_VERIFY_WITH_TIMEOUT((notify.drain(), notify.messages.last().startsWith(
+                                      QStringLiteral("STATUS=Ej ansluten - nästa försök om "))), 5000);
+        terminateClientExpectingOne();
+        notify.drain();
+        QVERIFY(notify.messages.contains(QStringLiteral("STOPPING=1")));
+        // The loss handling of the quit itself is no status for systemd.
+        QCOMPARE(notify.messages.last(), QStringLiteral("STOPPING=1"));
+
+        notify.messages.clear();
+        startClient(server, [](QProcessEnvironment& env) { env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("400000")); });
+        QString log;
+        QVERIFY2(waitForLog(log, QStringLiteral("STATUS: Ansluten")), qPrintable(log));
+        QTest::qWait(500);
+        notify.drain();
+        QCOMPARE(notify.messages, QStringList());
         terminateClientExpectingOne();
     }
 
