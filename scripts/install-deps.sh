@@ -2,7 +2,8 @@
 # Installs the Debian packages the build, the tests and the demo need.
 set -euo pipefail
 PKGS=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-      libbenchmark-dev xvfb xauth fonts-dejavu-core)
+      libbenchmark-dev xvfb xauth fonts-dejavu-core
+      libsystemd-dev systemd dpkg-dev file)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
