@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Builds everything, runs the whole test suite, then the protocol and common
-# tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Builds everything, runs the whole test suite, builds and checks the Debian
+# package, then the protocol, common, device, core and update tests again
+# under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh
 export QT_QPA_PLATFORM=offscreen
 (cd build && ctest --output-on-failure -j2)
+
+echo "== Debian package =="
+scripts/package.sh
+scripts/check-package.sh
 
 echo "== protocol, common, device, core and update tests under ASan and UBSan =="
 # The receive path, the settings store and the core are what a peer or a
