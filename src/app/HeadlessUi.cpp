@@ -3,6 +3,7 @@
 #include "app/DesktopSession.h"
 #include "app/SignalQuit.h"
 #include "core/HardwareClient.h"
+#include "core/UpdateClient.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -129,10 +130,15 @@ void HeadlessUi::setStatusText(const QString& text)
     log(QStringLiteral("STATUS"), text + hintFor(text), priority);
 }
 
-void HeadlessUi::quitStarted()
+void HeadlessUi::quitStarted(qint64 successorPid)
 {
     m_quitting = true;
-    m_notifier.stopping();
+    // A program the self-update started goes on as the service; a stop
+    // would have systemd kill it with this one.
+    if (successorPid > 0)
+        m_notifier.handOver(successorPid);
+    else
+        m_notifier.stopping();
 }
 
 void HeadlessUi::setIndicator(Indicator colour)
@@ -206,7 +212,9 @@ int runHeadless(int argc, char** argv)
     // desktop front end would end at once.
     client.state().frontEndSwitches = {QStringLiteral("--headless")};
     installQuitSignals(&client, [&client] { client.quit(); });
-    QObject::connect(&client, &HardwareClient::quitStarted, &client, [&ui] { ui.quitStarted(); });
+    QObject::connect(&client, &HardwareClient::quitStarted, &client, [&ui, &client] {
+        ui.quitStarted(client.updater() ? client.updater()->startedProgramPid() : 0);
+    });
     try {
         client.FormCreate();
     } catch (const std::exception& e) {

@@ -38,7 +38,8 @@ public:
     enum Priority { Error = 3, Warning = 4, Info = 6 };
     void log(const QString& kind, const QString& text, Priority priority = Info);
     ServiceNotifier& notifier() { return m_notifier; }
-    void quitStarted();
+    // successorPid: the program started in this one's place, 0 if none.
+    void quitStarted(qint64 successorPid);
 
 private:
     // What a person does on a box without the settings dialog, for a text

@@ -45,4 +45,6 @@ void ServiceNotifier::status(const QString& text)
 
 void ServiceNotifier::stopping() { send("STOPPING=1"); }
 
+void ServiceNotifier::handOver(qint64 pid) { send("MAINPID=" + QByteArray::number(pid)); }
+
 } // namespace quvo

@@ -19,6 +19,8 @@ public:
     void ready();
     void status(const QString& text);
     void stopping();
+    // Names another process of the service as its main process.
+    void handOver(qint64 pid);
 
 private:
     void send(const QByteArray& state);

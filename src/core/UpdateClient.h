@@ -106,6 +106,9 @@ public:
 
     int UpdateState() const { return m_updateState; }
     bool UpdateRestarting() const { return m_restarting; }
+    // Process id of the program file that runs in this one's place, once it
+    // has stayed up; 0 otherwise.
+    qint64 startedProgramPid() const { return m_restarting ? m_startedPid : 0; }
     bool UpdateSaveFailed() const { return m_saveFailed; }
     bool UpdateWaitExpired() const { return m_waitExpired; }
     QTcpSocket& updateSocket() { return m_socket; }

@@ -2,6 +2,7 @@
 // server simulator and the Telldus simulator, each its own process.
 #include "common/Paths.h"
 #include "common/SettingsStore.h"
+#include "common/VersionInfo.h"
 
 #include <QElapsedTimer>
 #include <QThread>
@@ -91,9 +92,9 @@ class HeadlessTest : public QObject {
         store.WriteSetting(section, key, value);
     }
 
-    void startSim(quint16 port = 0)
+    void startSim(quint16 port = 0, const QStringList& extra = {})
     {
-        m_sim.start(QStringLiteral(SERVER_SIM_PATH), {QStringLiteral("--port"), QString::number(port)});
+        m_sim.start(QStringLiteral(SERVER_SIM_PATH), QStringList{QStringLiteral("--port"), QString::number(port)} + extra);
         QVERIFY(m_sim.waitForReadyRead(5000));
         const QByteArray first = m_sim.readLine().trimmed();
         QVERIFY2(first.startsWith("LISTENING "), first.constData());
@@ -280,14 +281,20 @@ private slots:
         // Every 200 ms: about ten; a ping at the full interval would give five.
         QVERIFY2(pings >= 7 && pings <= 12, qPrintable(QString::number(pings)));
 
+        const auto statusesFrom = [&](qsizetype from) {
+            return notify.messages.mid(from).filter(QRegularExpression(QStringLiteral("^STATUS=")));
+        };
+        const qsizetype beforeDrop = notify.messages.size();
         m_sim.write("drop\n");
-        QTRY_VERIFY_WITH_TIMEOUT((notify.drain(), notify.messages.last().startsWith(
-                                      QStringLiteral("STATUS=Ej ansluten - nästa försök om "))), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT((notify.drain(), !statusesFrom(beforeDrop).isEmpty()), 5000);
+        QVERIFY2(statusesFrom(beforeDrop).first().startsWith(QStringLiteral("STATUS=Ej ansluten - nästa försök om ")),
+                 qPrintable(statusesFrom(beforeDrop).first()));
         terminateClientExpectingOne();
         notify.drain();
-        QVERIFY(notify.messages.contains(QStringLiteral("STOPPING=1")));
+        const qsizetype stopping = notify.messages.indexOf(QStringLiteral("STOPPING=1"));
+        QVERIFY(stopping > 0);
         // The loss handling of the quit itself is no status for systemd.
-        QCOMPARE(notify.messages.last(), QStringLiteral("STOPPING=1"));
+        QCOMPARE(statusesFrom(stopping), QStringList());
 
         notify.messages.clear();
         startClient(server, [](QProcessEnvironment& env) { env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("400000")); });
@@ -297,6 +304,35 @@ private slots:
         notify.drain();
         QCOMPARE(notify.messages, QStringList());
         terminateClientExpectingOne();
+    }
+
+    // Under systemd the program the self-update starts must become the
+    // service's main process, or systemd kills it with the old one.
+    void selfUpdateHandsTheServiceOver()
+    {
+        const QString pidFile = m_dir->filePath("started.pid");
+        // It has to stay up for the old one to give way.
+        QByteArray served = "#!/bin/sh\necho $$ > '" + QFile::encodeName(pidFile) + "'\nexec sleep 8\n";
+        served += makeVersionBlock({{"FileVersion", "1.10.5.0"}, {"ProductVersion", "1.10.5"}});
+        QFile file(m_dir->filePath("served"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(served) == served.size());
+        file.close();
+        writeSetting(QStringLiteral("CHECKVERSION"), QStringLiteral("quvo-hwclient"), QStringLiteral("1105"));
+        NotifySocket notify(m_dir->filePath("notify"));
+        QVERIFY(notify.bound());
+        startSim(0, {QStringLiteral("--program-file"), file.fileName()});
+        startClient({QStringLiteral("SERVERNAME=127.0.0.1"), QStringLiteral("SERVERPORT=%1").arg(m_port)},
+                    [&](QProcessEnvironment& env) { env.insert(QStringLiteral("NOTIFY_SOCKET"), m_dir->filePath("notify")); });
+        QVERIFY(m_client.waitForFinished(10000));
+        QCOMPARE(m_client.exitCode(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(pidFile) && QFileInfo(pidFile).size() > 0, 5000);
+        QFile pid(pidFile);
+        QVERIFY(pid.open(QIODevice::ReadOnly));
+        const qint64 successor = pid.readAll().trimmed().toLongLong();
+        ::kill(pid_t(successor), SIGTERM);
+        notify.drain();
+        QVERIFY2(notify.messages.contains(QStringLiteral("MAINPID=%1").arg(successor)), qPrintable(notify.messages.join(u'|')));
+        QVERIFY(!notify.messages.contains(QStringLiteral("STOPPING=1")));
     }
 
     void refusedConnectionQuestionIsAnsweredNo()
