@@ -23,8 +23,8 @@ HardwareClient::HardwareClient(UserInterface& frontEnd, const QStringList& param
     m_identity->setUserInterface(&m_ui);
     m_settings->setComputerNameSource([this] { return m_identity->GetClientComputerName(); });
 
-    m_telldus = std::make_unique<TelldusLibrary>();
-    m_telldus->load();
+    // The library is loaded by the first lookup, on the worker's thread.
+    m_telldus = std::make_unique<TelldusWorker>();
     m_device = std::make_unique<DeviceController>(*m_telldus, *m_settings, m_ui);
     m_activation = std::make_unique<Activation>(*m_device, *m_settings);
     m_connection = std::make_unique<ServerConnection>(m_state, *m_settings, *m_identity, m_ui);
@@ -126,6 +126,8 @@ void HardwareClient::quit()
     // Closing runs the loss handling, which arms the retry countdown again.
     m_connection->stopTimers();
 
+    // On the worker, bounded: a stalled service must not hold the quit.
+    // Whatever is still queued is dropped; the receiver stays as it is.
     m_telldus->close();
     m_dispatcher->clearCalls();
     QCoreApplication::exit(1);

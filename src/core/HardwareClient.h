@@ -10,7 +10,7 @@
 #include "core/ServerConnection.h"
 #include "device/Activation.h"
 #include "device/DeviceController.h"
-#include "device/TelldusLibrary.h"
+#include "device/TelldusWorker.h"
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
@@ -43,7 +43,7 @@ public:
     SettingsStore& settings() { return *m_settings; }
     ClientIdentity& identity() { return *m_identity; }
     UserInterface& ui() { return m_ui; }
-    TelldusLibrary& telldus() { return *m_telldus; }
+    TelldusWorker& telldus() { return *m_telldus; }
     DeviceController& device() { return *m_device; }
     Activation& activation() { return *m_activation; }
     ServerConnection& connection() { return *m_connection; }
@@ -60,7 +60,7 @@ private:
     ProgramState m_state;
     std::unique_ptr<SettingsStore> m_settings;
     std::unique_ptr<ClientIdentity> m_identity;
-    std::unique_ptr<TelldusLibrary> m_telldus;
+    std::unique_ptr<TelldusWorker> m_telldus;
     std::unique_ptr<DeviceController> m_device;
     std::unique_ptr<Activation> m_activation;
     std::unique_ptr<ServerConnection> m_connection;

@@ -53,6 +53,14 @@ Activation::Activation(DeviceController& device, SettingsStore& settings, QObjec
     m_intervalTimer.setInterval(m_blinkMs);
     connect(&m_activateTimer, &QTimer::timeout, this, &Activation::EnhetAktivateTimerTimer);
     connect(&m_intervalTimer, &QTimer::timeout, this, &Activation::EnhetIntervallTimerTimer);
+    m_retryTimer.setSingleShot(true);
+    m_retryTimer.setInterval(kRetryMs);
+    connect(&m_retryTimer, &QTimer::timeout, this, [this] {
+        if (m_activateTimer.isActive() && !m_intervalTimer.isActive())
+            m_device.turnOn();
+    });
+    connect(&m_device, &DeviceController::deviceSelected, this, &Activation::deviceSelected);
+    connect(&m_device, &DeviceController::switchFailed, this, &Activation::switchFailed);
 }
 
 void Activation::restoreSettings()
@@ -117,8 +125,13 @@ void Activation::CheckBox1Click(bool checked)
 
 void Activation::StartActivation()
 {
-    if (m_activateTimer.isActive() || m_device.TellStickDeviceId() == 0)
+    if (m_activateTimer.isActive())
         return;
+    if (m_device.TellStickDeviceId() == 0) {
+        m_startWaiting = true;
+        return;
+    }
+    m_startWaiting = false;
     enable(m_activateTimer);
     m_device.turnOn();
     if (m_blink) {
@@ -131,8 +144,7 @@ void Activation::StartActivation()
 
 void Activation::StopActivation()
 {
-    m_activateTimer.stop();
-    m_intervalTimer.stop();
+    stopTimers();
     if (m_device.TellStickDeviceId() != 0) {
         m_device.turnOff();
         m_device.ShowDeviceStatus();
@@ -143,6 +155,30 @@ void Activation::stopTimers()
 {
     m_activateTimer.stop();
     m_intervalTimer.stop();
+    m_retryTimer.stop();
+    m_startWaiting = false;
+}
+
+// A receiver found while a call waits must not stay dark until the next
+// call list: switch it on now.
+void Activation::deviceSelected()
+{
+    if (m_activateTimer.isActive()) {
+        m_device.turnOn();
+        if (m_intervalTimer.isActive())
+            m_phase = 1;
+        m_device.ShowDeviceStatus();
+    } else if (m_startWaiting) {
+        StartActivation();
+    }
+}
+
+// Blinking sends again at its next step; a steady activation tries again
+// after a while, so a transmitter plugged back in during a call still works.
+void Activation::switchFailed(bool on)
+{
+    if (on && m_activateTimer.isActive() && !m_intervalTimer.isActive())
+        m_retryTimer.start();
 }
 
 void Activation::EnhetAktivateTimerTimer()

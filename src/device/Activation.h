@@ -13,6 +13,7 @@ class Activation : public QObject {
     Q_OBJECT
 public:
     static constexpr int kUntilConfirmedMs = 86'400'000;
+    static constexpr int kRetryMs = 2000;
 
     Activation(DeviceController& device, SettingsStore& settings, QObject* parent = nullptr);
 
@@ -35,6 +36,7 @@ public:
     bool blinking() const { return m_intervalTimer.isActive(); }
     int activationIntervalMs() const { return m_activateTimer.interval(); }
     int blinkPhase() const { return m_phase; }
+    void setRetryInterval(int ms) { m_retryTimer.setInterval(ms); }
 
 signals:
     void settingsRestored();         // front ends refresh their controls
@@ -43,11 +45,15 @@ private:
     void EnhetAktivateTimerTimer();
     void EnhetIntervallTimerTimer();
     void setActivationInterval(int ms);
+    void deviceSelected();
+    void switchFailed(bool on);
     DeviceController& m_device;
     SettingsStore& m_settings;
     QTimer m_activateTimer;          // EnhetAktivateTimer
     QTimer m_intervalTimer;          // EnhetIntervallTimer
+    QTimer m_retryTimer;             // a failed switch-on, steady activation
     int m_phase = 0;
+    bool m_startWaiting = false;     // a call came while no device was selected
     bool m_secondsMode = false;
     int m_seconds = 2;
     int m_blinkMs = 500;

@@ -1,20 +1,23 @@
 #include "device/DeviceController.h"
-#include "common/Text.h"
 
 #include "common/SettingsStore.h"
 #include "common/UserInterface.h"
 #include "device/DeviceTexts.h"
 #include "device/TelldusLibrary.h"
+#include "device/TelldusWorker.h"
 
 #include <QLocale>
+#include <algorithm>
 
 namespace quvo {
 
 namespace {
 
 const QString kNameKey = QStringLiteral("TellStickDevicename");
-constexpr int kBothMethods = TelldusLibrary::kTurnOn | TelldusLibrary::kTurnOff;
-
+const QString kRepeatKey = QStringLiteral("TellStickRepeat");
+const QString kPanel = QStringLiteral("Panel4");
+constexpr int kFaultBalloonMs = 10000;
+constexpr int kRecoveredBalloonMs = 5000;
 
 QString captionFor(int lastCommand)
 {
@@ -27,19 +30,35 @@ QString captionFor(int lastCommand)
 
 } // namespace
 
-DeviceController::DeviceController(TelldusLibrary& lib, SettingsStore& settings, UserInterface& ui,
+DeviceController::DeviceController(TelldusWorker& telldus, SettingsStore& settings, UserInterface& ui,
                                    QObject* parent)
     : QObject(parent)
-    , m_lib(lib)
+    , m_telldus(telldus)
     , m_settings(settings)
     , m_ui(ui)
     , m_caption(device_texts::kNotConnected)
 {
+    m_lookupRetry.setSingleShot(true);
+    m_lookupRetry.setInterval(kLookupRetryMs);
+    connect(&m_lookupRetry, &QTimer::timeout, this, [this] {
+        if (m_deviceId == 0 && !m_name.isEmpty())
+            lookup(true);
+    });
+    connect(&m_telldus, &TelldusWorker::lookedUp, this, &DeviceController::onLookedUp);
+    connect(&m_telldus, &TelldusWorker::switched, this, &DeviceController::onSwitched);
+    connect(&m_telldus, &TelldusWorker::statusRead, this, &DeviceController::onStatusRead);
+}
+
+QString DeviceController::panelCaption() const
+{
+    return m_libraryFault ? m_faultCaption : m_caption;
 }
 
 void DeviceController::restoreName()
 {
     m_name = m_settings.ReadSettingDef(device_texts::kSection, kNameKey, QString());
+    // More than a few repeats would hold the transmitter for seconds per command.
+    m_repeat = std::clamp(m_settings.readInt(device_texts::kSection, kRepeatKey, 1), 1, kMaxRepeat);
     emit nameRestored(m_name);
 }
 
@@ -49,47 +68,65 @@ void DeviceController::Edit1Change(const QString& text)
     m_settings.WriteSetting(device_texts::kSection, kNameKey, text);
 }
 
-bool DeviceController::BitBtn2Click()
+void DeviceController::BitBtn2Click()
+{
+    m_lookupRetry.stop();
+    lookup(false);
+}
+
+void DeviceController::lookup(bool quiet)
 {
     m_deviceId = 0;
+    ++m_lookupSerial; // answers to earlier lookups no longer count
     if (m_name.isEmpty()) {
         m_ui.showInfo(device_texts::kNameRequired);
         emit focusNameField();
-        return false;
+        m_lookupAnswered = true;
+        updateFault();
+        emit lookupFinished(false);
+        return;
+    }
+    m_quietLookup = quiet;
+    m_telldus.lookup(m_lookupSerial, QLocale().toUpper(m_name));
+}
+
+void DeviceController::onLookedUp(const TelldusLookup& r)
+{
+    if (r.serial != m_lookupSerial)
+        return;
+    m_lookupAnswered = true;
+    if (!r.loaded) {
+        if (!m_libraryWarned) {
+            m_libraryWarned = true;
+            m_ui.showInfo(device_texts::kLibraryMissing + r.loadError);
+        }
+    } else if (r.count < 0) {
+        libraryFailed(device_texts::kDevicesUnreadable, r.count, r.errorText, false);
+    } else {
+        if (r.deviceId != 0) {
+            m_deviceId = r.deviceId;
+            if (r.lastSent >= 0) {
+                m_tag = r.lastSent;
+                m_caption = captionFor(m_tag);
+            }
+        }
+        if (r.deviceId != 0 && r.lastSent < 0)
+            libraryFailed(device_texts::kStatusUnreadable, r.lastSent, r.errorText, false);
+        else if (!m_faultBySwitch) // a lookup does not reach the transmitter
+            libraryRecovered();
     }
 
-    if (!m_lib.isLoaded() && !m_lib.loadAttempted())
-        m_lib.load();
-    if (!m_lib.isLoaded() && !m_libraryWarned) {
-        m_libraryWarned = true;
-        m_ui.showInfo(device_texts::kLibraryMissing + m_lib.loadError());
-    }
-
-    m_lib.init();
-    const int count = m_lib.numberOfDevices();
-    const QLocale locale;
-    const QString wanted = locale.toUpper(m_name);
-    bool found = false;
-    for (int index = 0; index < count; ++index) {
-        const int id = m_lib.deviceId(index);
-        // 0 stands for "no device" everywhere else, so a device reported with
-        // it could be shown as connected and never be switched.
-        if (id <= 0)
-            continue;
-        if (trimControl(locale.toUpper(m_lib.name(id))) != wanted)
-            continue;
-        m_deviceId = id;
-        found = true;
-        m_tag = m_lib.lastSentCommand(id, kBothMethods);
-        m_caption = captionFor(m_tag);
-        break;
-    }
-
+    const bool found = m_deviceId != 0;
     m_green = found;
     if (!found)
         m_caption = device_texts::kNotConnected;
-    publish();
-    return found;
+    publish(m_quietLookup);
+    updateFault();
+    if (!found)
+        m_lookupRetry.start(); // a service or transmitter may come later
+    emit lookupFinished(found);
+    if (found)
+        emit deviceSelected();
 }
 
 bool DeviceController::nameStartsLookup() const
@@ -100,11 +137,27 @@ bool DeviceController::nameStartsLookup() const
 
 void DeviceController::ShowDeviceStatus()
 {
-    if (m_deviceId == 0)
+    if (m_deviceId != 0)
+        m_telldus.readStatus(m_deviceId);
+}
+
+void DeviceController::onStatusRead(int id, int lastSent, const QString& errorText)
+{
+    if (id != m_deviceId)
         return;
-    m_tag = m_lib.lastSentCommand(m_deviceId, kBothMethods);
+    if (lastSent < 0) {
+        libraryFailed(device_texts::kStatusUnreadable, lastSent, errorText, false);
+        publish(true);
+        return;
+    }
+    m_tag = lastSent;
     m_caption = captionFor(m_tag);
-    publish();
+    // After a failed switch the library still reports the last command that
+    // did go out; that is no sign of the transmitter being back.
+    if (!m_faultBySwitch)
+        libraryRecovered();
+    publish(m_libraryFault); // the fault is on the panel already
+    updateFault();
 }
 
 void DeviceController::Panel4DblClick()
@@ -112,27 +165,89 @@ void DeviceController::Panel4DblClick()
     if (m_deviceId == 0)
         return;
     if (m_tag == TelldusLibrary::kTurnOn)
-        m_lib.turnOff(m_deviceId);
+        turnOff();
     else if (m_tag == TelldusLibrary::kTurnOff)
-        m_lib.turnOn(m_deviceId);
+        turnOn();
     ShowDeviceStatus();
 }
 
 void DeviceController::turnOn()
 {
     if (m_deviceId != 0)
-        m_lib.turnOn(m_deviceId);
+        m_telldus.turn(m_deviceId, true, m_repeat);
 }
 
 void DeviceController::turnOff()
 {
     if (m_deviceId != 0)
-        m_lib.turnOff(m_deviceId);
+        m_telldus.turn(m_deviceId, false, m_repeat);
 }
 
-void DeviceController::publish()
+void DeviceController::onSwitched(int id, bool on, int result, const QString& errorText)
 {
-    m_ui.setDeviceStatus(m_caption, m_green ? Indicator::Green : Indicator::Red);
+    if (id != m_deviceId)
+        return;
+    if (result < 0) {
+        libraryFailed(on ? device_texts::kTurnOnFailed : device_texts::kTurnOffFailed, result, errorText, true);
+        publish(true); // a retry failing alike changes nothing on the panel
+        emit switchFailed(on);
+        return;
+    }
+    if (m_libraryFault) {
+        libraryRecovered();
+        updateFault();
+        // A blink step does not read the state back; the panel needs it now.
+        ShowDeviceStatus();
+    }
+}
+
+void DeviceController::libraryFailed(const QString& what, int code, const QString& errorText, bool bySwitch)
+{
+    const QString codeText = device_texts::kErrorCode.arg(code);
+    m_libraryFault = true;
+    m_faultBySwitch = bySwitch;
+    m_faultCaption = device_texts::kFaultCaption.arg(errorText.isEmpty() ? codeText : errorText);
+    updateFault();
+    if (m_faultTold)
+        return;
+    m_faultTold = true;
+    const QString detail = errorText.isEmpty() ? QStringLiteral(" (%1)").arg(codeText)
+                                               : QStringLiteral(": %1 (%2)").arg(errorText, codeText);
+    m_ui.showBalloon(device_texts::kFaultTitle, what + detail, 1, kFaultBalloonMs, BalloonTarget{kPanel, {}});
+}
+
+void DeviceController::libraryRecovered()
+{
+    m_libraryFault = false;
+    m_faultBySwitch = false;
+    if (!m_faultTold)
+        return;
+    m_faultTold = false;
+    m_ui.showBalloon(device_texts::kFaultTitle, device_texts::kRecovered, 2, kRecoveredBalloonMs,
+                     BalloonTarget{kPanel, {}});
+}
+
+void DeviceController::updateFault()
+{
+    const bool fault = m_libraryFault || (m_lookupAnswered && m_deviceId == 0);
+    if (fault == m_fault)
+        return;
+    m_fault = fault;
+    const QString reason = !fault ? QString() : m_libraryFault ? m_faultCaption : device_texts::kNotConnected;
+    m_ui.setDeviceFault(fault, reason);
+    emit faultChanged(fault, reason);
+}
+
+void DeviceController::publish(bool onlyIfChanged)
+{
+    const QString caption = panelCaption();
+    const bool green = panelGreen();
+    if (onlyIfChanged && m_published && caption == m_publishedCaption && green == m_publishedGreen)
+        return;
+    m_published = true;
+    m_publishedCaption = caption;
+    m_publishedGreen = green;
+    m_ui.setDeviceStatus(caption, green ? Indicator::Green : Indicator::Red);
 }
 
 } // namespace quvo

@@ -1,49 +1,87 @@
 #pragma once
 // Finds the receiver by name and switches it; reports its state to the person.
+// The library is reached through the worker: every operation here returns at
+// once and its answer arrives later on this thread.
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 namespace quvo {
 
-class TelldusLibrary;
+class TelldusWorker;
+struct TelldusLookup;
 class UserInterface;
 class SettingsStore;
 
 class DeviceController : public QObject {
     Q_OBJECT
 public:
-    DeviceController(TelldusLibrary& lib, SettingsStore& settings, UserInterface& ui, QObject* parent = nullptr);
+    static constexpr int kLookupRetryMs = 10'000;
+    static constexpr int kMaxRepeat = 5;
+
+    DeviceController(TelldusWorker& telldus, SettingsStore& settings, UserInterface& ui, QObject* parent = nullptr);
 
     int TellStickDeviceId() const { return m_deviceId; }
     QString deviceName() const { return m_name; }
     int panelTag() const { return m_tag; }
-    QString panelCaption() const { return m_caption; }
-    bool panelGreen() const { return m_green; }
+    QString panelCaption() const;
+    bool panelGreen() const { return m_green && !m_libraryFault; }
+    int repeat() const { return m_repeat; }
+    // The receiver cannot be switched: no device after a lookup, or the last
+    // call of the library failed. Front ends may show it (tray icon).
+    bool receiverFault() const { return m_fault; }
 
-    void restoreName();                        // from TellStickDevicename
+    void restoreName();                        // TellStickDevicename, TellStickRepeat
     void Edit1Change(const QString& text);     // writes the setting at once
-    bool BitBtn2Click();                       // lookup; true when found
+    void BitBtn2Click();                       // lookup; answered by lookupFinished
     bool nameStartsLookup() const;             // at first activation: name above " "
     void ShowDeviceStatus();
     void Panel4DblClick();                     // manual switch
     void turnOn();                             // no-op without a device
     void turnOff();
+    void setLookupRetryInterval(int ms) { m_lookupRetry.setInterval(ms); }
 
 signals:
     void focusNameField();                     // after "Enhetsnamn måste anges!"
     void nameRestored(const QString& name);
+    void lookupFinished(bool found);
+    void deviceSelected();                     // a lookup found the device
+    void switchFailed(bool on);                // for the selected device
+    void faultChanged(bool fault, const QString& reason);
 
 private:
-    void publish();
-    TelldusLibrary& m_lib;
+    void lookup(bool quiet);
+    void onLookedUp(const TelldusLookup& result);
+    void onSwitched(int id, bool on, int result, const QString& errorText);
+    void onStatusRead(int id, int lastSent, const QString& errorText);
+    void libraryFailed(const QString& what, int code, const QString& errorText, bool bySwitch);
+    void libraryRecovered();
+    void updateFault();
+    void publish(bool onlyIfChanged = false);
+
+    TelldusWorker& m_telldus;
     SettingsStore& m_settings;
     UserInterface& m_ui;
+    QTimer m_lookupRetry;
     int m_deviceId = 0;
     QString m_name;
+    int m_repeat = 1;
     int m_tag = 0;
     QString m_caption;
     bool m_green = false;
     bool m_libraryWarned = false;
+    quint64 m_lookupSerial = 0;
+    bool m_quietLookup = false;
+    bool m_lookupAnswered = false;
+    // A failed library call whose effect lasts until the next success.
+    bool m_libraryFault = false;
+    bool m_faultBySwitch = false;   // only a sent command clears it
+    bool m_faultTold = false;
+    QString m_faultCaption;
+    bool m_fault = false;
+    QString m_publishedCaption;
+    bool m_publishedGreen = false;
+    bool m_published = false;
 };
 
 } // namespace quvo

@@ -12,4 +12,15 @@ inline const QString kNotConnected = QStringLiteral("Ej ansluten");
 inline const QString kTurnedOn = QStringLiteral("Turned On");
 inline const QString kTurnedOff = QStringLiteral("Turned Off");
 
+// A failed call of the library: on the panel, and once per run of failures
+// in a balloon; its end is told too.
+inline const QString kFaultTitle = QStringLiteral("TellStick");
+inline const QString kFaultCaption = QStringLiteral("Fel: %1");
+inline const QString kErrorCode = QStringLiteral("felkod %1");
+inline const QString kTurnOnFailed = QStringLiteral("Enheten kunde inte slås på");
+inline const QString kTurnOffFailed = QStringLiteral("Enheten kunde inte slås av");
+inline const QString kDevicesUnreadable = QStringLiteral("Telldus-enheterna kunde inte läsas");
+inline const QString kStatusUnreadable = QStringLiteral("Enhetens status kunde inte läsas");
+inline const QString kRecovered = QStringLiteral("TellStick fungerar igen.");
+
 } // namespace quvo::device_texts

@@ -1,10 +1,7 @@
 #include "device/TelldusLibrary.h"
 
-#include "common/Codec.h"
-
 #include <QStringList>
 #include <memory>
-#include <string_view>
 
 namespace quvo {
 
@@ -18,6 +15,7 @@ struct TelldusLibrary::Api {
     int (*tdLastSentCommand)(int, int) = nullptr;
     int (*tdTurnOn)(int) = nullptr;
     int (*tdTurnOff)(int) = nullptr;
+    char* (*tdGetErrorString)(int) = nullptr;   // optional: older libraries lack it
 };
 
 namespace {
@@ -86,6 +84,7 @@ bool TelldusLibrary::load(const QString& fileName)
     resolve(m_lib, "tdLastSentCommand", api->tdLastSentCommand, missing);
     resolve(m_lib, "tdTurnOn", api->tdTurnOn, missing);
     resolve(m_lib, "tdTurnOff", api->tdTurnOff, missing);
+    api->tdGetErrorString = reinterpret_cast<char* (*)(int)>(m_lib.resolve("tdGetErrorString"));
     if (!missing.isEmpty()) {
         // Half a library would switch some things and not others: use none of it.
         m_error = fileName + QStringLiteral(" (") + missing.join(QStringLiteral(", ")) + QLatin1Char(')');
@@ -150,7 +149,8 @@ QString TelldusLibrary::name(int id)
     char* raw = m_api->tdGetName(id);
     if (!raw)
         return {};
-    const QString text = fromWire(std::string_view(raw));
+    // The library hands out UTF-8 on Linux, whatever the locale.
+    const QString text = QString::fromUtf8(raw);
     m_api->tdReleaseString(raw);
     return text;
 }
@@ -160,16 +160,34 @@ int TelldusLibrary::lastSentCommand(int id, int methods)
     return m_api ? m_api->tdLastSentCommand(id, methods) : 0;
 }
 
-void TelldusLibrary::turnOn(int id)
+// A library not loaded has no TellStick to reach.
+constexpr int kNotFound = -1;
+
+int TelldusLibrary::turnOn(int id)
 {
-    if (m_api)
-        m_api->tdTurnOn(id);
+    return m_api ? m_api->tdTurnOn(id) : kNotFound;
 }
 
-void TelldusLibrary::turnOff(int id)
+int TelldusLibrary::turnOff(int id)
 {
-    if (m_api)
-        m_api->tdTurnOff(id);
+    return m_api ? m_api->tdTurnOff(id) : kNotFound;
+}
+
+bool TelldusLibrary::hasErrorStrings() const
+{
+    return m_api && m_api->tdGetErrorString;
+}
+
+QString TelldusLibrary::errorString(int code)
+{
+    if (!hasErrorStrings())
+        return {};
+    char* raw = m_api->tdGetErrorString(code);
+    if (!raw)
+        return {};
+    const QString text = QString::fromUtf8(raw);
+    m_api->tdReleaseString(raw);
+    return text;
 }
 
 } // namespace quvo

@@ -1,5 +1,6 @@
 #pragma once
-// The vendor's Telldus Core library, loaded at run time.
+// The vendor's Telldus Core library, loaded at run time. Not thread-safe:
+// one thread (TelldusWorker's) makes every call.
 #include <QLibrary>
 #include <QString>
 
@@ -28,10 +29,13 @@ public:
     void close();                     // tdClose; also at destruction when loaded
     int numberOfDevices();            // 0 when not loaded
     int deviceId(int index);          // -1 when not loaded
-    QString name(int id);             // copied, then handed back with tdReleaseString
-    int lastSentCommand(int id, int methods);
-    void turnOn(int id);
-    void turnOff(int id);
+    QString name(int id);             // UTF-8, copied, handed back with tdReleaseString
+    int lastSentCommand(int id, int methods);   // negative: failure
+    int turnOn(int id);               // 0 on success, else a negative code
+    int turnOff(int id);
+    bool hasErrorStrings() const;
+    // The library's own text for a code, or empty when it has none.
+    QString errorString(int code);
 
 private:
     struct Api;

@@ -9,11 +9,18 @@
 class RecordingUi : public quvo::SilentUserInterface {
 public:
     QStringList infos;
+    QStringList balloons;                 // "<kind> <text>"
     QList<QPair<QString, quvo::Indicator>> deviceStatus;
+    QList<bool> faults;
 
     void showInfo(const QString& text) override { infos << text; }
+    void showBalloon(const QString&, const QString& text, int kind, int, const quvo::BalloonTarget&) override
+    {
+        balloons << QString::number(kind) + QLatin1Char(' ') + text;
+    }
     void setDeviceStatus(const QString& caption, quvo::Indicator colour) override
     {
         deviceStatus.append({caption, colour});
     }
+    void setDeviceFault(bool fault, const QString&) override { faults << fault; }
 };

@@ -1,4 +1,5 @@
 #include "DeviceTestRig.h"
+#include "device/TelldusLibrary.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -31,12 +32,13 @@ private slots:
     void lookupIgnoresCase();
     void lookupTrimsLibraryNamesButNotTheField();
     void lookupTakesFirstMatchAndSkipsInvalidIds();
-    void lookupDecodesEightBitNames();
+    void lookupDecodesUtf8Names();
     void lookupWithEmptyNameDeselectsAndKeepsPanel();
     void lookupShowsLastCommandFromEarlierRun();
     void nameFieldIsStoredAndTakesEffectAtNextLookup();
     void onlyPrintableNamesStartTheFirstLookup();
-    void simulatorRemembersWithoutLogAndKnowsNoStrangers();
+    void simulatorRemembersWithoutLog();
+    void simulatorAnswersAsTheRealLibrary();
 
     // Library loading
     void missingLibraryIsToldOnce();
@@ -59,6 +61,11 @@ private slots:
     void lookupDuringActivationRedirectsIt();
     void manualSwitchDuringBlinkingKeepsThePhase();
 
+    // Failures of the library
+    void failedSwitchIsShownRetriedAndCleared();
+    void deviceFoundLateSwitchesTheWaitingCallOn();
+    void everyCommandIsRepeatedAsSet();
+
     // Settings
     void restoreUsesDefaults();
     void restoreReadsStoredValuesIntoRange();
@@ -75,11 +82,12 @@ void TestDevice::lookupIgnoresCase()
     QVERIFY(rig.connectTo(QStringLiteral("summer i HALLEN")));
     QCOMPARE(rig.device->TellStickDeviceId(), 2);
     QVERIFY(rig.device->panelGreen());
-    // Nothing sent yet: no caption, but connected.
-    QCOMPARE(rig.device->panelCaption(), QString());
-    QCOMPARE(rig.device->panelTag(), 0);
-    QCOMPARE(rig.ui.deviceStatus.last().first, QString());
+    // Never switched: the library says off.
+    QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned Off"));
+    QCOMPARE(rig.device->panelTag(), 2);
+    QCOMPARE(rig.ui.deviceStatus.last().first, QStringLiteral("Turned Off"));
     QCOMPARE(rig.ui.deviceStatus.last().second, Indicator::Green);
+    QVERIFY(!rig.device->receiverFault());
     QVERIFY(rig.ui.infos.isEmpty());
 }
 
@@ -116,9 +124,12 @@ void TestDevice::lookupTakesFirstMatchAndSkipsInvalidIds()
     QCOMPARE(empty.device->panelCaption(), QStringLiteral("Ej ansluten"));
 }
 
-void TestDevice::lookupDecodesEightBitNames()
+void TestDevice::lookupDecodesUtf8Names()
 {
-    DeviceTestRig rig("7:Lampa i köket,8:Åskvarnare");
+    // The library hands names out as UTF-8, whatever the locale.
+    DeviceTestRig rig("7:Lampa i köket,8:Åskvarnare,9:Kök");
+    QVERIFY(rig.connectTo(QStringLiteral("kök")));
+    QCOMPARE(rig.device->TellStickDeviceId(), 9);
     QVERIFY(rig.connectTo(QStringLiteral("LAMPA I KÖKET")));
     QCOMPARE(rig.device->TellStickDeviceId(), 7);
     QVERIFY(rig.connectTo(QStringLiteral("åskvarnare")));
@@ -170,8 +181,8 @@ void TestDevice::nameFieldIsStoredAndTakesEffectAtNextLookup()
 
     // Another start of the program finds the name again.
     SettingsStore again(locationsIn(rig.dir));
-    TelldusLibrary lib;
-    quvo::DeviceController restored(lib, again, rig.ui);
+    quvo::TelldusWorker telldus;
+    quvo::DeviceController restored(telldus, again, rig.ui);
     QSignalSpy spy(&restored, &quvo::DeviceController::nameRestored);
     restored.restoreName();
     QCOMPARE(restored.deviceName(), QStringLiteral("Summer"));
@@ -179,7 +190,8 @@ void TestDevice::nameFieldIsStoredAndTakesEffectAtNextLookup()
     QCOMPARE(restored.TellStickDeviceId(), 0);
     QCOMPARE(restored.panelCaption(), QStringLiteral("Ej ansluten"));
     QVERIFY(!restored.panelGreen());
-    QVERIFY(restored.BitBtn2Click());
+    restored.BitBtn2Click();
+    settle(telldus);
     QCOMPARE(restored.TellStickDeviceId(), 2);
 }
 
@@ -204,7 +216,7 @@ void TestDevice::onlyPrintableNamesStartTheFirstLookup()
     }
 }
 
-void TestDevice::simulatorRemembersWithoutLogAndKnowsNoStrangers()
+void TestDevice::simulatorRemembersWithoutLog()
 {
     DeviceTestRig rig("1:Lampa");
     qunsetenv("TELLDUS_SIM_LOG");
@@ -214,10 +226,54 @@ void TestDevice::simulatorRemembersWithoutLogAndKnowsNoStrangers()
     QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
     QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned On"));
     QVERIFY(!QFile::exists(rig.logPath()));
+}
 
-    QCOMPARE(rig.lib.name(99), QString());
-    QCOMPARE(rig.lib.lastSentCommand(99, 3), 0);
-    QCOMPARE(rig.lib.lastSentCommand(1, TelldusLibrary::kTurnOff), 0);
+// What the vendor's library answers with its service, row by row: the
+// program is built against these answers.
+void TestDevice::simulatorAnswersAsTheRealLibrary()
+{
+    QTemporaryDir dir;
+    const QString control = dir.filePath(QStringLiteral("control"));
+    qputenv("TELLDUS_SIM_DEVICES", "1:Kök,2:Lampa");
+    qputenv("TELLDUS_SIM_LOG", dir.filePath(QStringLiteral("log")).toLocal8Bit());
+    qputenv("TELLDUS_SIM_CONTROL", control.toLocal8Bit());
+    const auto setFault = [&](const QByteArray& line) {
+        QFile f(control);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(line);
+    };
+    TelldusLibrary lib;
+    QVERIFY(lib.load(QStringLiteral(TELLDUS_SIM_PATH)));
+    lib.init();
+    QCOMPARE(lib.name(1).toUtf8(), QByteArray("K\xc3\xb6k"));
+    QCOMPARE(lib.name(99), QStringLiteral("UNKNOWN"));
+    QCOMPARE(lib.lastSentCommand(1, 3), TelldusLibrary::kTurnOff);
+    QCOMPARE(lib.lastSentCommand(99, 3), -3);
+    QCOMPARE(lib.turnOn(1), 0);
+    QCOMPARE(lib.lastSentCommand(1, 3), TelldusLibrary::kTurnOn);
+    QCOMPARE(lib.lastSentCommand(1, TelldusLibrary::kTurnOff), 0);
+
+    setFault("FAIL=notfound\n");
+    QCOMPARE(lib.turnOff(1), -1);
+    QCOMPARE(lib.lastSentCommand(1, 3), TelldusLibrary::kTurnOn);
+    QCOMPARE(lib.errorString(-1), QStringLiteral("TellStick not found"));
+
+    setFault("STALL_MS=30\n");
+    QCOMPARE(lib.numberOfDevices(), -6);
+    QCOMPARE(lib.lastSentCommand(1, 3), -6);
+    QCOMPARE(lib.turnOn(1), -6);
+    QCOMPARE(lib.errorString(-6), QStringLiteral("Could not connect to the Telldus Service"));
+
+    QFile::remove(control);
+    QCOMPARE(lib.numberOfDevices(), 2);
+    lib.close();
+
+    // An older library without the error texts still loads.
+    TelldusLibrary older;
+    QVERIFY(older.load(QStringLiteral(TELLDUS_SIM_NOERRTEXT_PATH)));
+    QVERIFY(!older.hasErrorStrings());
+    QCOMPARE(older.errorString(-1), QString());
+    older.close();
 }
 
 void TestDevice::missingLibraryIsToldOnce()
@@ -225,26 +281,25 @@ void TestDevice::missingLibraryIsToldOnce()
     DeviceTestRig rig("1:Lampa", "/nonexistent/libtelldus-missing.so");
     QVERIFY(!rig.connectTo(QStringLiteral("Lampa")));
     QVERIFY(!rig.connectTo(QStringLiteral("Lampa")));
-    QVERIFY(!rig.lib.isLoaded());
     QCOMPARE(rig.ui.infos.size(), 1);
     QCOMPARE(rig.ui.infos.first(),
              QStringLiteral("Telldus-biblioteket kunde inte laddas: /nonexistent/libtelldus-missing.so"));
     QCOMPARE(rig.device->panelCaption(), QStringLiteral("Ej ansluten"));
     QCOMPARE(rig.ui.deviceStatus.last().second, Indicator::Red);
 
+    QVERIFY(rig.device->receiverFault());
+
     // Nothing to switch, nothing to crash on.
     rig.device->Panel4DblClick();
     rig.activation->StartActivation();
     rig.activation->StopActivation();
-    QCOMPARE(rig.lib.numberOfDevices(), 0);
-    QCOMPARE(rig.lib.name(1), QString());
+    QVERIFY(rig.sent().isEmpty());
 }
 
 void TestDevice::libraryWithoutTheFunctionsIsNotUsed()
 {
     DeviceTestRig rig("1:Lampa", "libm.so.6");
     QVERIFY(!rig.connectTo(QStringLiteral("Lampa")));
-    QVERIFY(!rig.lib.isLoaded());
     QCOMPARE(rig.ui.infos.size(), 1);
     QVERIFY2(rig.ui.infos.first().contains(QStringLiteral("libm.so.6")), qPrintable(rig.ui.infos.first()));
     QVERIFY2(rig.ui.infos.first().contains(QStringLiteral("tdTurnOn")), qPrintable(rig.ui.infos.first()));
@@ -266,31 +321,22 @@ void TestDevice::doubleClickTogglesFromLastCommand()
 {
     DeviceTestRig rig("1:Lampa");
     QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
+    QCOMPARE(rig.device->panelTag(), 2);
 
-    // Nothing sent yet: a double click sends nothing but refreshes.
-    const int published = rig.ui.deviceStatus.size();
     rig.device->Panel4DblClick();
-    QVERIFY(rig.sent().isEmpty());
-    QCOMPARE(rig.ui.deviceStatus.size(), published + 1);
-
-    rig.device->turnOn();
-    rig.device->ShowDeviceStatus();
+    QCOMPARE(commandsFor(rig.sent(), 1), QStringList{"ON"});
     QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned On"));
+    QCOMPARE(rig.device->panelTag(), 1);
 
     rig.device->Panel4DblClick();
     QCOMPARE(commandsFor(rig.sent(), 1), (QStringList{"ON", "OFF"}));
     QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned Off"));
-    QCOMPARE(rig.device->panelTag(), 2);
-
-    rig.device->Panel4DblClick();
-    QCOMPARE(commandsFor(rig.sent(), 1), (QStringList{"ON", "OFF", "ON"}));
-    QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned On"));
     QVERIFY(rig.device->panelGreen());
 
     // After a failed lookup double clicks do nothing.
     QVERIFY(!rig.connectTo(QStringLiteral("Borta")));
     rig.device->Panel4DblClick();
-    QCOMPARE(rig.sent().size(), 3);
+    QCOMPARE(rig.sent().size(), 2);
 }
 
 void TestDevice::activationWithoutDeviceDoesNothing()
@@ -316,6 +362,7 @@ void TestDevice::activationRunsForTheSetSeconds()
     rig.activation->StartActivation();
     QVERIFY(rig.activation->active());
     QVERIFY(!rig.activation->blinking());
+    rig.settle();
     QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned On"));
 
     // A further call neither sends a command nor extends the activation;
@@ -345,7 +392,9 @@ void TestDevice::stopSendsOffEvenWhenIdle()
     DeviceTestRig rig("1:Lampa");
     QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
     rig.device->turnOn();
+    rig.settle();
     rig.activation->StopActivation();
+    rig.settle();
     rig.activation->StopActivation();
     QCOMPARE(commandsFor(rig.sent(), 1), (QStringList{"ON", "OFF", "OFF"}));
     QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned Off"));
@@ -380,6 +429,7 @@ void TestDevice::blinkingAlternatesAndEndsOff()
     rig.activation->StartActivation();
     QVERIFY(rig.activation->blinking());
     QCOMPARE(rig.activation->blinkPhase(), 1);
+    rig.settle();
     const int published = rig.ui.deviceStatus.size();
     QTRY_VERIFY_WITH_TIMEOUT(rig.activation->blinkPhase() == 2, 1000);
     QVERIFY(rig.activation->active());
@@ -401,6 +451,7 @@ void TestDevice::blinkingAlternatesAndEndsOff()
     QVERIFY2(length >= 950 && length < 1450, qPrintable(QString::number(length)));
 
     // Blink steps do not refresh the panel; only the end does.
+    rig.settle();
     QCOMPARE(rig.ui.deviceStatus.size(), published + 1);
     QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned Off"));
 }
@@ -514,9 +565,10 @@ void TestDevice::lookupDuringActivationRedirectsIt()
 
     const auto sent = rig.sent();
     QCOMPARE(commandsFor(sent, 1), QStringList{"ON"});
+    // Found during the call: switched on at once, then it blinks.
     const QStringList second = commandsFor(sent, 2);
     QVERIFY2(second.size() >= 3, qPrintable(second.join(' ')));
-    QCOMPARE(second.first(), QStringLiteral("OFF"));
+    QCOMPARE(second.mid(0, 2), (QStringList{"ON", "OFF"}));
     QCOMPARE(second.last(), QStringLiteral("OFF"));
 
     // A failed lookup leaves the blinking running without commands.
@@ -537,11 +589,115 @@ void TestDevice::manualSwitchDuringBlinkingKeepsThePhase()
     rig.activation->SpinEdit2Change(300);
     rig.activation->CheckBox1Click(true);
     rig.activation->StartActivation();
+    rig.settle();                    // the panel shows "Turned On"
     rig.device->Panel4DblClick();    // on -> off by hand
     QCOMPARE(rig.activation->blinkPhase(), 1);
     QTRY_COMPARE_WITH_TIMEOUT(rig.activation->blinkPhase(), 2, 1000);
+    rig.settle();
     rig.activation->StopActivation();
     QCOMPARE(commandsFor(rig.sent(), 1), (QStringList{"ON", "OFF", "OFF", "OFF"}));
+}
+
+void TestDevice::failedSwitchIsShownRetriedAndCleared()
+{
+    DeviceTestRig rig("1:Lampa");
+    QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
+    QSignalSpy failures(rig.device.get(), &quvo::DeviceController::switchFailed);
+    rig.activation->setRetryInterval(20);
+    rig.activation->setSecondsMode(false);
+    rig.setFault("FAIL=notfound"); // the transmitter is unplugged
+
+    rig.activation->StartActivation();
+    QTRY_VERIFY(failures.count() >= 3);
+    rig.settle();
+    QCOMPARE(rig.device->panelCaption(), QStringLiteral("Fel: TellStick not found"));
+    QCOMPARE(rig.ui.deviceStatus.last(), qMakePair(QStringLiteral("Fel: TellStick not found"), Indicator::Red));
+    // Told once for the whole run of failures, and shown once.
+    QCOMPARE(rig.ui.balloons, QStringList{"1 Enheten kunde inte slås på: TellStick not found (felkod -1)"});
+    QCOMPARE(std::count_if(rig.ui.deviceStatus.begin(), rig.ui.deviceStatus.end(),
+                           [](const auto& s) { return s.first.startsWith(QStringLiteral("Fel")); }),
+             1);
+    QVERIFY(rig.device->receiverFault());
+    QVERIFY(rig.sent().isEmpty());
+
+    rig.setFault(""); // plugged in again, during the call
+    QTRY_COMPARE(commandsFor(rig.sent(), 1), QStringList{"ON"});
+    rig.settle();
+    QCOMPARE(rig.ui.deviceStatus.last(), qMakePair(QStringLiteral("Turned On"), Indicator::Green));
+    QCOMPARE(rig.ui.balloons.value(1), QStringLiteral("2 TellStick fungerar igen."));
+    QCOMPARE(rig.ui.faults, (QList<bool>{true, false}));
+    QVERIFY(rig.activation->active());
+
+    // A library without error texts shows the code instead.
+    DeviceTestRig older("1:Lampa", TELLDUS_SIM_NOERRTEXT_PATH);
+    QVERIFY(older.connectTo(QStringLiteral("Lampa")));
+    older.setFault("FAIL=notfound");
+    older.device->turnOff();
+    older.settle();
+    QCOMPARE(older.device->panelCaption(), QStringLiteral("Fel: felkod -1"));
+    QCOMPARE(older.ui.balloons, QStringList{"1 Enheten kunde inte slås av (felkod -1)"});
+}
+
+void TestDevice::deviceFoundLateSwitchesTheWaitingCallOn()
+{
+    // No library at start, a call already waiting: the lookup goes on
+    // quietly until the library is there.
+    DeviceTestRig rig("1:Lampa", "/nonexistent/libtelldus-core.so.2");
+    rig.device->setLookupRetryInterval(20);
+    QVERIFY(!rig.connectTo(QStringLiteral("Lampa")));
+    rig.activation->StartActivation();
+    QVERIFY(!rig.activation->active());
+    QTest::qWait(100);
+    rig.settle();
+    QCOMPARE(rig.ui.infos.size(), 1);
+    QCOMPARE(rig.ui.deviceStatus.size(), 1);
+
+    qputenv("QUVO_TELLDUS_LIBRARY", TELLDUS_SIM_PATH);
+    QTRY_COMPARE(rig.device->TellStickDeviceId(), 1);
+    QVERIFY(rig.activation->active());
+    QCOMPARE(commandsFor(rig.sent(), 1), QStringList{"ON"});
+    QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned On"));
+
+    // A stalled service (not running) is a failure, told once; once it
+    // answers again the lookups stop.
+    DeviceTestRig stalled("1:Lampa");
+    stalled.device->setLookupRetryInterval(20);
+    stalled.setFault("STALL_MS=10");
+    QVERIFY(!stalled.connectTo(QStringLiteral("Lampa")));
+    QCOMPARE(stalled.device->panelCaption(), QStringLiteral("Fel: Could not connect to the Telldus Service"));
+    QTest::qWait(100);
+    stalled.setFault("");
+    QTRY_COMPARE(stalled.device->TellStickDeviceId(), 1);
+    stalled.settle();
+    QCOMPARE(stalled.ui.balloons.size(), 2);
+    QVERIFY(stalled.ui.balloons[0].contains(QStringLiteral("Could not connect to the Telldus Service (felkod -6)")));
+    QCOMPARE(stalled.ui.deviceStatus.last(), qMakePair(QStringLiteral("Turned Off"), Indicator::Green));
+}
+
+void TestDevice::everyCommandIsRepeatedAsSet()
+{
+    DeviceTestRig rig("1:Lampa");
+    rig.settings.WriteSetting(kSection, QStringLiteral("TellStickRepeat"), QStringLiteral("3"));
+    rig.device->restoreName();
+    QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
+    rig.device->turnOn();
+    const auto sent = rig.sent();
+    QCOMPARE(commandsFor(sent, 1), (QStringList{"ON", "ON", "ON"}));
+    const qint64 span = sent.last().ms - sent.first().ms;
+    QVERIFY2(span >= 450 && span < 900, qPrintable(QString::number(span)));
+
+    // A newer command ends the repeats of the one before.
+    rig.device->turnOn();
+    QTest::qWait(100);
+    rig.device->turnOff();
+    QCOMPARE(commandsFor(rig.sent(), 1).mid(3), (QStringList{"ON", "OFF", "OFF", "OFF"}));
+
+    rig.settings.WriteSetting(kSection, QStringLiteral("TellStickRepeat"), QStringLiteral("9"));
+    rig.device->restoreName();
+    QCOMPARE(rig.device->repeat(), 5);
+    rig.settings.WriteSetting(kSection, QStringLiteral("TellStickRepeat"), QStringLiteral("x"));
+    rig.device->restoreName();
+    QCOMPARE(rig.device->repeat(), 1);
 }
 
 void TestDevice::restoreUsesDefaults()
@@ -618,8 +774,8 @@ void TestDevice::handlersWriteTheirSettings()
         QCOMPARE(again.ReadSetting(kSection, QStringLiteral("TellStickIntervalTimer")), QStringLiteral("1200"));
         QCOMPARE(again.ReadSetting(kSection, QStringLiteral("TellStickDoIntervall")), QStringLiteral("-1"));
         QCOMPARE(again.ReadSetting(kSection, QStringLiteral("TellStickAktivateMode")), QStringLiteral("1"));
-        TelldusLibrary lib;
-        quvo::DeviceController device(lib, again, rig.ui);
+        quvo::TelldusWorker telldus;
+        quvo::DeviceController device(telldus, again, rig.ui);
         Activation restored(device, again);
         restored.restoreSettings();
         QVERIFY(restored.secondsMode());

@@ -1,15 +1,27 @@
-// Telldus Core stand-in for tests and the demo. No hardware, no Qt.
+// Telldus Core stand-in for tests and the demo. No hardware, no Qt. Answers
+// as the vendor's library does with its service: UTF-8 names, "UNKNOWN" for
+// an unknown id, 2 (off) for a device never switched, negative codes on
+// failure, and the last command left as it was when a switch fails.
 //
 // Environment, read at tdInit and at the first call after load or tdClose
 // (so a test can change the devices between cases by calling tdInit again):
 //   TELLDUS_SIM_DEVICES  "1:Lampa,2:Summer i hallen": id:name pairs in index
-//                        order. Names keep their blanks; UTF-8 is handed out
-//                        as windows-1252, like the real library's 8-bit text.
-//                        An id of -1 or below is reported as such by
-//                        tdGetDeviceId (a device the client must skip).
-//   TELLDUS_SIM_LOG      file that receives one line per tdTurnOn/tdTurnOff:
-//                        "<ms since epoch> ON|OFF <id>\n", appended with a
-//                        single write so another process sees it at once.
+//                        order. Names keep their blanks and are handed out as
+//                        given (UTF-8). An id of -1 or below is reported as
+//                        such by tdGetDeviceId (a device the client must skip).
+//   TELLDUS_SIM_LOG      file that receives one line per tdTurnOn/tdTurnOff
+//                        that was sent: "<ms since epoch> ON|OFF <id>\n",
+//                        appended with a single write so another process sees
+//                        it at once.
+// Faults, read at every call so that they can change while a program runs:
+//   TELLDUS_SIM_FAIL     "notfound": switches answer -1 (TellStick not found,
+//                        an unplugged transmitter) and send nothing.
+//   TELLDUS_SIM_STALL_MS N: every call that would ask the service waits N ms
+//                        and answers -6 (service not running); a call still
+//                        waiting when the stall is lifted goes through.
+//   TELLDUS_SIM_CONTROL  a file of KEY=value lines (FAIL=notfound,
+//                        STALL_MS=9500); while it exists it replaces the two
+//                        variables above. Remove it or empty it to clear them.
 //
 // tdLastSentCommand answers from what this process sent, on top of what the
 // log held when the environment was read, so the last state survives a
@@ -18,6 +30,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <thread>
+#include <algorithm>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <string>
@@ -31,6 +46,9 @@ namespace {
 
 constexpr int kTurnOn = 1;
 constexpr int kTurnOff = 2;
+constexpr int kNotFound = -1;           // TELLSTICK_ERROR_NOT_FOUND
+constexpr int kDeviceNotFound = -3;     // TELLSTICK_ERROR_DEVICE_NOT_FOUND
+constexpr int kNoService = -6;          // TELLSTICK_ERROR_CONNECTING_SERVICE
 
 struct State {
     bool configured = false;
@@ -41,45 +59,6 @@ struct State {
 
 std::mutex g_mutex;
 State g_state;
-
-// UTF-8 to windows-1252 for the Latin-1 range; anything else becomes '?'.
-// Invalid sequences are passed through byte by byte.
-std::string toCodePage(const std::string& utf8)
-{
-    std::string out;
-    for (size_t i = 0; i < utf8.size();) {
-        const auto c = static_cast<unsigned char>(utf8[i]);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-            ++i;
-            continue;
-        }
-        const int extra = (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-        if (extra < 0 || i + static_cast<size_t>(extra) >= utf8.size()) {
-            out += static_cast<char>(c);
-            ++i;
-            continue;
-        }
-        unsigned cp = c & (0x3F >> extra);
-        bool ok = true;
-        for (int k = 1; k <= extra; ++k) {
-            const auto cc = static_cast<unsigned char>(utf8[i + k]);
-            if ((cc & 0xC0) != 0x80) {
-                ok = false;
-                break;
-            }
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        if (!ok) {
-            out += static_cast<char>(c);
-            ++i;
-            continue;
-        }
-        out += cp >= 0xA0 && cp <= 0xFF ? static_cast<char>(cp) : '?';
-        i += extra + 1;
-    }
-    return out;
-}
 
 void loadLog(State& s);
 
@@ -103,7 +82,7 @@ void readEnvironment(State& s)
             const std::string idText = entry.substr(0, colon);
             const long id = std::strtol(idText.c_str(), &stop, 10);
             if (!idText.empty() && stop && *stop == '\0')
-                s.devices.emplace_back(static_cast<int>(id), toCodePage(entry.substr(colon + 1)));
+                s.devices.emplace_back(static_cast<int>(id), entry.substr(colon + 1));
         }
         start = end + 1;
     }
@@ -167,13 +146,82 @@ void loadLog(State& s)
     }
 }
 
-void send(int id, int command)
+struct Faults {
+    bool notFound = false;
+    long stallMs = 0;
+};
+
+void applyFault(Faults& f, const std::string& key, const std::string& value)
 {
+    if (key == "FAIL")
+        f.notFound = value == "notfound";
+    else if (key == "STALL_MS")
+        f.stallMs = std::strtol(value.c_str(), nullptr, 10);
+}
+
+Faults currentFaults()
+{
+    Faults f;
+    if (const char* control = std::getenv("TELLDUS_SIM_CONTROL")) {
+        const int fd = ::open(control, O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            std::string content;
+            char buf[512];
+            ssize_t n;
+            while ((n = ::read(fd, buf, sizeof buf)) > 0)
+                content.append(buf, static_cast<size_t>(n));
+            ::close(fd);
+            size_t pos = 0;
+            while (pos < content.size()) {
+                size_t end = content.find('\n', pos);
+                if (end == std::string::npos)
+                    end = content.size();
+                const std::string line = content.substr(pos, end - pos);
+                pos = end + 1;
+                const size_t eq = line.find('=');
+                if (eq != std::string::npos)
+                    applyFault(f, line.substr(0, eq), line.substr(eq + 1));
+            }
+            return f;
+        }
+    }
+    if (const char* fail = std::getenv("TELLDUS_SIM_FAIL"))
+        applyFault(f, "FAIL", fail);
+    if (const char* stall = std::getenv("TELLDUS_SIM_STALL_MS"))
+        applyFault(f, "STALL_MS", stall);
+    return f;
+}
+
+// A call that would go to the service: true when the service is "down",
+// after the stall it costs. Like the real library, which keeps trying for
+// its whole stall, the call goes through once the stall is lifted.
+bool serviceDown(const Faults& initial)
+{
+    if (initial.stallMs <= 0)
+        return false;
+    constexpr long kStepMs = 100;
+    for (long waited = 0; waited < initial.stallMs; waited += kStepMs) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(kStepMs, initial.stallMs - waited)));
+        if (currentFaults().stallMs <= 0)
+            return false;
+    }
+    return true;
+}
+
+int send(int id, int command)
+{
+    const Faults f = currentFaults();
+    if (serviceDown(f))
+        return kNoService;
     std::lock_guard lock(g_mutex);
     State& s = state();
+    if (!findName(s, id))
+        return kDeviceNotFound;
+    if (f.notFound)
+        return kNotFound;
     s.lastSent[id] = command;
     if (s.logPath.empty())
-        return;
+        return 0;
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                         std::chrono::system_clock::now().time_since_epoch())
                         .count();
@@ -181,10 +229,19 @@ void send(int id, int command)
         + std::to_string(id) + "\n";
     const int fd = ::open(s.logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
-        return;
+        return 0;
     ssize_t written = ::write(fd, line.data(), line.size());
     (void)written;
     ::close(fd);
+    return 0;
+}
+
+char* copyOut(const std::string& text)
+{
+    char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+    if (copy)
+        std::memcpy(copy, text.c_str(), text.size() + 1);
+    return copy;
 }
 
 } // namespace
@@ -208,12 +265,16 @@ TD_EXPORT void tdReleaseString(char* text)
 
 TD_EXPORT int tdGetNumberOfDevices(void)
 {
+    if (serviceDown(currentFaults()))
+        return kNoService;
     std::lock_guard lock(g_mutex);
     return static_cast<int>(state().devices.size());
 }
 
 TD_EXPORT int tdGetDeviceId(int index)
 {
+    if (serviceDown(currentFaults()))
+        return kNoService;
     std::lock_guard lock(g_mutex);
     const State& s = state();
     if (index < 0 || static_cast<size_t>(index) >= s.devices.size())
@@ -223,32 +284,55 @@ TD_EXPORT int tdGetDeviceId(int index)
 
 TD_EXPORT char* tdGetName(int id)
 {
+    if (serviceDown(currentFaults()))
+        return copyOut(std::string());
     std::lock_guard lock(g_mutex);
     const std::string* name = findName(state(), id);
-    const std::string text = name ? *name : std::string();
-    char* copy = static_cast<char*>(std::malloc(text.size() + 1));
-    if (copy)
-        std::memcpy(copy, text.c_str(), text.size() + 1);
-    return copy;
+    return copyOut(name ? *name : std::string("UNKNOWN"));
 }
 
 TD_EXPORT int tdLastSentCommand(int id, int methods)
 {
+    if (serviceDown(currentFaults()))
+        return kNoService;
     std::lock_guard lock(g_mutex);
     const State& s = state();
+    if (!findName(s, id))
+        return kDeviceNotFound;
     const auto it = s.lastSent.find(id);
-    const int last = it == s.lastSent.end() ? 0 : it->second;
+    const int last = it == s.lastSent.end() ? kTurnOff : it->second;
     return (last & methods) ? last : 0;
 }
 
 TD_EXPORT int tdTurnOn(int id)
 {
-    send(id, kTurnOn);
-    return 0;
+    return send(id, kTurnOn);
 }
 
 TD_EXPORT int tdTurnOff(int id)
 {
-    send(id, kTurnOff);
-    return 0;
+    return send(id, kTurnOff);
 }
+
+// An older library without the error texts, for the client's fallback.
+#ifndef TELLDUS_SIM_NO_ERROR_STRING
+TD_EXPORT char* tdGetErrorString(int code)
+{
+    static const char* const texts[] = {
+        "Success",
+        "TellStick not found",
+        "Permission denied",
+        "Device not found",
+        "The method you tried to use is not supported by the device",
+        "An error occurred while communicating with TellStick",
+        "Could not connect to the Telldus Service",
+        "Received an unknown response",
+        "Syntax error",
+        "Broken pipe",
+        "An error occurred while communicating with the Telldus Service",
+        "Syntax error in the configuration file",
+    };
+    const long index = code < 0 ? -static_cast<long>(code) : code;
+    return copyOut(index < static_cast<long>(std::size(texts)) ? texts[index] : "Unknown error");
+}
+#endif
