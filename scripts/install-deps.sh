@@ -3,7 +3,8 @@
 set -euo pipefail
 PKGS=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
       libbenchmark-dev xvfb xauth fonts-dejavu-core
-      libsystemd-dev systemd dpkg-dev file)
+      libsystemd-dev systemd dpkg-dev file
+      make patch libftdi-dev libconfuse-dev)  # the last four: the real Telldus library the tests build
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

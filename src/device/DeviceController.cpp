@@ -39,7 +39,6 @@ DeviceController::DeviceController(TelldusWorker& telldus, SettingsStore& settin
     , m_caption(device_texts::kNotConnected)
 {
     m_lookupRetry.setSingleShot(true);
-    m_lookupRetry.setInterval(kLookupRetryMs);
     connect(&m_lookupRetry, &QTimer::timeout, this, [this] {
         if (m_deviceId == 0 && !m_name.isEmpty())
             lookup(true);
@@ -87,6 +86,7 @@ void DeviceController::lookup(bool quiet)
         return;
     }
     m_quietLookup = quiet;
+    m_lookupStarted.start();
     m_telldus.lookup(m_lookupSerial, QLocale().toUpper(m_name));
 }
 
@@ -122,8 +122,10 @@ void DeviceController::onLookedUp(const TelldusLookup& r)
         m_caption = device_texts::kNotConnected;
     publish(m_quietLookup);
     updateFault();
+    // A service may start later (boot order): look again, every interval
+    // from the start of this lookup, which a stalled service makes long.
     if (!found)
-        m_lookupRetry.start(); // a service or transmitter may come later
+        m_lookupRetry.start(int(std::max<qint64>(0, m_lookupRetryMs - m_lookupStarted.elapsed())));
     emit lookupFinished(found);
     if (found)
         emit deviceSelected();
@@ -208,9 +210,11 @@ void DeviceController::libraryFailed(const QString& what, int code, const QStrin
     m_faultBySwitch = bySwitch;
     m_faultCaption = device_texts::kFaultCaption.arg(errorText.isEmpty() ? codeText : errorText);
     updateFault();
-    if (m_faultTold)
+    // Told once per run of failures; a switch-on failing after a switch-off
+    // did is news, a retry failing alike is not.
+    if (m_faultsTold.contains(what))
         return;
-    m_faultTold = true;
+    m_faultsTold << what;
     const QString detail = errorText.isEmpty() ? QStringLiteral(" (%1)").arg(codeText)
                                                : QStringLiteral(": %1 (%2)").arg(errorText, codeText);
     m_ui.showBalloon(device_texts::kFaultTitle, what + detail, 1, kFaultBalloonMs, BalloonTarget{kPanel, {}});
@@ -220,9 +224,9 @@ void DeviceController::libraryRecovered()
 {
     m_libraryFault = false;
     m_faultBySwitch = false;
-    if (!m_faultTold)
+    if (m_faultsTold.isEmpty())
         return;
-    m_faultTold = false;
+    m_faultsTold.clear();
     m_ui.showBalloon(device_texts::kFaultTitle, device_texts::kRecovered, 2, kRecoveredBalloonMs,
                      BalloonTarget{kPanel, {}});
 }

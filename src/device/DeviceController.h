@@ -2,8 +2,10 @@
 // Finds the receiver by name and switches it; reports its state to the person.
 // The library is reached through the worker: every operation here returns at
 // once and its answer arrives later on this thread.
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 namespace quvo {
@@ -39,7 +41,7 @@ public:
     void Panel4DblClick();                     // manual switch
     void turnOn();                             // no-op without a device
     void turnOff();
-    void setLookupRetryInterval(int ms) { m_lookupRetry.setInterval(ms); }
+    void setLookupRetryInterval(int ms) { m_lookupRetryMs = ms; }
 
 signals:
     void focusNameField();                     // after "Enhetsnamn måste anges!"
@@ -63,6 +65,8 @@ private:
     SettingsStore& m_settings;
     UserInterface& m_ui;
     QTimer m_lookupRetry;
+    int m_lookupRetryMs = kLookupRetryMs;
+    QElapsedTimer m_lookupStarted;
     int m_deviceId = 0;
     QString m_name;
     int m_repeat = 1;
@@ -76,7 +80,7 @@ private:
     // A failed library call whose effect lasts until the next success.
     bool m_libraryFault = false;
     bool m_faultBySwitch = false;   // only a sent command clears it
-    bool m_faultTold = false;
+    QStringList m_faultsTold;       // in this run of failures, each kind once
     QString m_faultCaption;
     bool m_fault = false;
     QString m_publishedCaption;

@@ -6,6 +6,7 @@
 #include "common/Codec.h"
 #include "core/HardwareClient.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -94,6 +95,7 @@ private slots:
         qputenv("QUVO_TELLDUS_LIBRARY", TELLDUS_SIM_PATH);
         qputenv("TELLDUS_SIM_DEVICES", "1:Lampa,2:Summer i hallen");
         qputenv("TELLDUS_SIM_LOG", m_log.toLocal8Bit());
+        qputenv("TELLDUS_SIM_CONTROL", m_dir->filePath("telldus.control").toLocal8Bit());
         qputenv("XDG_DATA_HOME", m_dir->filePath("data").toLocal8Bit());
         m_ui = std::make_unique<ScriptedUi>();
         m_server = std::make_unique<FakeServer>();
@@ -423,6 +425,45 @@ private slots:
         QTRY_COMPARE(m_ui->lastStatus(), QStringLiteral("Ansluten"));
         QCOMPARE(m_ui->notices.value(1), QStringLiteral("Ansluten till servern igen."));
         QCOMPARE(m_ui->questions.size(), 1);
+    }
+
+    // With the Telldus service stopped every library call takes 9.5 s; the
+    // connection and the call lists must not wait for any of them.
+    void stalledTelldusServiceHoldsNothingUp()
+    {
+        QFile control(m_dir->filePath("telldus.control"));
+        QVERIFY(control.open(QIODevice::WriteOnly));
+        control.write("STALL_MS=9500\n");
+        control.close();
+        QElapsedTimer since;
+        since.start();
+        HardwareClient& c = start({});
+        QSignalSpy evaluated(&c.dispatcher(), &Dispatcher::callListEvaluated);
+        QVERIFY(connectedAndListed());
+        m_server->send(kUnconfirmed);
+        QTRY_COMPARE_WITH_TIMEOUT(evaluated.count(), 1, 1000);
+        QVERIFY2(since.elapsed() < 1000, qPrintable(QString::number(since.elapsed())));
+        QCOMPARE(m_ui->lastStatus(), QStringLiteral("Ansluten"));
+        QCOMPARE(c.device().TellStickDeviceId(), 0); // its lookup still waits
+
+        // The service comes back: the device is found and the waiting call
+        // switches it on.
+        QVERIFY(control.remove());
+        QTRY_COMPARE(logLines(), QStringList{"ON 1"});
+        QVERIFY(c.activation().active());
+
+        // Stalled again: switching off waits on the worker, not here.
+        QVERIFY(control.open(QIODevice::WriteOnly));
+        control.write("STALL_MS=9500\n");
+        control.close();
+        since.restart();
+        m_server->send(kConfirmed);
+        QTRY_COMPARE_WITH_TIMEOUT(evaluated.count(), 2, 1000);
+        m_server->send(kUnconfirmed);
+        QTRY_COMPARE_WITH_TIMEOUT(evaluated.count(), 3, 1000);
+        QVERIFY2(since.elapsed() < 1000, qPrintable(QString::number(since.elapsed())));
+        QVERIFY(control.remove());
+        QTRY_COMPARE(logLines().last(), QStringLiteral("ON 1"));
     }
 
     void quitStopsTimersAndLeavesReceiverOn()

@@ -68,6 +68,7 @@ class HeadlessTest : public QObject {
     QProcess m_sim;
     QProcess m_client;
     quint16 m_port = 0;
+    QProcessEnvironment m_extraEnv;
 
     QProcessEnvironment environment() const
     {
@@ -81,6 +82,8 @@ class HeadlessTest : public QObject {
         env.insert(QStringLiteral("QUVO_TELLDUS_LIBRARY"), QStringLiteral(TELLDUS_SIM_PATH));
         env.insert(QStringLiteral("TELLDUS_SIM_DEVICES"), QStringLiteral("1:Lampa"));
         env.insert(QStringLiteral("TELLDUS_SIM_LOG"), m_dir->filePath("telldus.log"));
+        for (const QString& key : m_extraEnv.keys())
+            env.insert(key, m_extraEnv.value(key));
         return env;
     }
 
@@ -146,7 +149,11 @@ class HeadlessTest : public QObject {
     }
 
 private slots:
-    void init() { m_dir = std::make_unique<QTemporaryDir>(); }
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_extraEnv = QProcessEnvironment();
+    }
     void cleanup()
     {
         for (QProcess* p : {&m_client, &m_sim}) {
@@ -183,6 +190,28 @@ private slots:
         m_sim.write("confirm 1 Anna\n");
         QTRY_COMPARE_WITH_TIMEOUT(telldusLog().last(), QStringLiteral("OFF 1"), 5000);
         terminateClientExpectingOne();
+    }
+
+    // The Telldus service stopped: each library call stalls 9.5 s. The
+    // handshake goes on at once, and a quit waits at most 2 s for the library.
+    void stalledTelldusServiceHoldsNeitherHandshakeNorQuit()
+    {
+        writeSetting(QStringLiteral("QUVO_HWClient"), QStringLiteral("TellStickDevicename"), QStringLiteral("Lampa"));
+        m_extraEnv.insert(QStringLiteral("TELLDUS_SIM_STALL_MS"), QStringLiteral("9500"));
+        startSim();
+        QElapsedTimer since;
+        since.start();
+        startClient({QStringLiteral("SERVERNAME=127.0.0.1"), QStringLiteral("SERVERPORT=%1").arg(m_port)});
+        QString log;
+        QVERIFY2(waitForLog(log, QStringLiteral("STATUS: Ansluten")), qPrintable(log));
+        const qint64 handshake = since.elapsed();
+        QVERIFY2(handshake < 1000, qPrintable(QString::number(handshake)));
+        m_sim.write("call 1 Reception\n");
+        QTest::qWait(200);
+        since.restart();
+        terminateClientExpectingOne();
+        QVERIFY2(since.elapsed() < 3000, qPrintable(QString::number(since.elapsed())));
+        qInfo("handshake %lld ms after start with the service stalled; quit took %lld ms", handshake, since.elapsed());
     }
 
     void noServerConfiguredIsToldOnOneLine()
