@@ -36,9 +36,6 @@ public:
     virtual void setIndicator(Indicator colour) = 0;
     virtual void setWindowTitle(const QString& title) = 0;
     virtual void setDeviceStatus(const QString& caption, Indicator colour) = 0;
-    // The receiver cannot be switched (no device found, or the library
-    // failed), with the panel's text for why; false again once it can.
-    virtual void setDeviceFault(bool fault, const QString& reason) { Q_UNUSED(fault); Q_UNUSED(reason); }
     virtual void minimizeWindow() = 0;
     // Ask the front end to run its quit path (closing windows etc.).
     virtual void requestQuit() = 0;

@@ -20,7 +20,6 @@ public:
     void setIndicator(Indicator colour) override { m_inner.setIndicator(colour); }
     void setWindowTitle(const QString& title) override { m_inner.setWindowTitle(title); }
     void setDeviceStatus(const QString& caption, Indicator colour) override { m_inner.setDeviceStatus(caption, colour); }
-    void setDeviceFault(bool fault, const QString& reason) override { m_inner.setDeviceFault(fault, reason); }
     void minimizeWindow() override { m_inner.minimizeWindow(); }
     void requestQuit() override { m_inner.requestQuit(); }
     bool settingsDialogVisible() const override { return m_inner.settingsDialogVisible(); }

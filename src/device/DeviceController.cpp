@@ -15,9 +15,6 @@ namespace {
 
 const QString kNameKey = QStringLiteral("TellStickDevicename");
 const QString kRepeatKey = QStringLiteral("TellStickRepeat");
-const QString kPanel = QStringLiteral("Panel4");
-constexpr int kFaultBalloonMs = 10000;
-constexpr int kRecoveredBalloonMs = 5000;
 
 QString captionFor(int lastCommand)
 {
@@ -217,7 +214,7 @@ void DeviceController::libraryFailed(const QString& what, int code, const QStrin
     m_faultsTold << what;
     const QString detail = errorText.isEmpty() ? QStringLiteral(" (%1)").arg(codeText)
                                                : QStringLiteral(": %1 (%2)").arg(errorText, codeText);
-    m_ui.showBalloon(device_texts::kFaultTitle, what + detail, 1, kFaultBalloonMs, BalloonTarget{kPanel, {}});
+    m_ui.showNotice(what + detail, true);
 }
 
 void DeviceController::libraryRecovered()
@@ -227,8 +224,7 @@ void DeviceController::libraryRecovered()
     if (m_faultsTold.isEmpty())
         return;
     m_faultsTold.clear();
-    m_ui.showBalloon(device_texts::kFaultTitle, device_texts::kRecovered, 2, kRecoveredBalloonMs,
-                     BalloonTarget{kPanel, {}});
+    m_ui.showNotice(device_texts::kRecovered, false);
 }
 
 void DeviceController::updateFault()
@@ -238,7 +234,6 @@ void DeviceController::updateFault()
         return;
     m_fault = fault;
     const QString reason = !fault ? QString() : m_libraryFault ? m_faultCaption : device_texts::kNotConnected;
-    m_ui.setDeviceFault(fault, reason);
     emit faultChanged(fault, reason);
 }
 

@@ -30,7 +30,7 @@ public:
     bool panelGreen() const { return m_green && !m_libraryFault; }
     int repeat() const { return m_repeat; }
     // The receiver cannot be switched: no device after a lookup, or the last
-    // call of the library failed. Front ends may show it (tray icon).
+    // call of the library failed. The panel is red then as well.
     bool receiverFault() const { return m_fault; }
 
     void restoreName();                        // TellStickDevicename, TellStickRepeat

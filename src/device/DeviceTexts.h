@@ -13,8 +13,7 @@ inline const QString kTurnedOn = QStringLiteral("Turned On");
 inline const QString kTurnedOff = QStringLiteral("Turned Off");
 
 // A failed call of the library: on the panel, and once per run of failures
-// in a balloon; its end is told too.
-inline const QString kFaultTitle = QStringLiteral("TellStick");
+// as a notice; its end is told too.
 inline const QString kFaultCaption = QStringLiteral("Fel: %1");
 inline const QString kErrorCode = QStringLiteral("felkod %1");
 inline const QString kTurnOnFailed = QStringLiteral("Enheten kunde inte slås på");

@@ -9,18 +9,16 @@
 class RecordingUi : public quvo::SilentUserInterface {
 public:
     QStringList infos;
-    QStringList balloons;                 // "<kind> <text>"
+    QStringList notices;                  // "!" before a warning
     QList<QPair<QString, quvo::Indicator>> deviceStatus;
-    QList<bool> faults;
 
     void showInfo(const QString& text) override { infos << text; }
-    void showBalloon(const QString&, const QString& text, int kind, int, const quvo::BalloonTarget&) override
+    void showNotice(const QString& text, bool warning) override
     {
-        balloons << QString::number(kind) + QLatin1Char(' ') + text;
+        notices << (warning ? QStringLiteral("! ") : QString()) + text;
     }
     void setDeviceStatus(const QString& caption, quvo::Indicator colour) override
     {
         deviceStatus.append({caption, colour});
     }
-    void setDeviceFault(bool fault, const QString&) override { faults << fault; }
 };

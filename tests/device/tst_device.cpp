@@ -603,6 +603,7 @@ void TestDevice::failedSwitchIsShownRetriedAndCleared()
     DeviceTestRig rig("1:Lampa");
     QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
     QSignalSpy failures(rig.device.get(), &quvo::DeviceController::switchFailed);
+    QSignalSpy faults(rig.device.get(), &quvo::DeviceController::faultChanged);
     rig.activation->setRetryInterval(20);
     rig.activation->setSecondsMode(false);
     rig.setFault("FAIL=notfound"); // the transmitter is unplugged
@@ -613,7 +614,7 @@ void TestDevice::failedSwitchIsShownRetriedAndCleared()
     QCOMPARE(rig.device->panelCaption(), QStringLiteral("Fel: TellStick not found"));
     QCOMPARE(rig.ui.deviceStatus.last(), qMakePair(QStringLiteral("Fel: TellStick not found"), Indicator::Red));
     // Told once for the whole run of failures, and shown once.
-    QCOMPARE(rig.ui.balloons, QStringList{"1 Enheten kunde inte slås på: TellStick not found (felkod -1)"});
+    QCOMPARE(rig.ui.notices, QStringList{"! Enheten kunde inte slås på: TellStick not found (felkod -1)"});
     QCOMPARE(std::count_if(rig.ui.deviceStatus.begin(), rig.ui.deviceStatus.end(),
                            [](const auto& s) { return s.first.startsWith(QStringLiteral("Fel")); }),
              1);
@@ -624,8 +625,10 @@ void TestDevice::failedSwitchIsShownRetriedAndCleared()
     QTRY_COMPARE(commandsFor(rig.sent(), 1), QStringList{"ON"});
     rig.settle();
     QCOMPARE(rig.ui.deviceStatus.last(), qMakePair(QStringLiteral("Turned On"), Indicator::Green));
-    QCOMPARE(rig.ui.balloons.value(1), QStringLiteral("2 TellStick fungerar igen."));
-    QCOMPARE(rig.ui.faults, (QList<bool>{true, false}));
+    QCOMPARE(rig.ui.notices.value(1), QStringLiteral("TellStick fungerar igen."));
+    QCOMPARE(faults.count(), 2);
+    QCOMPARE(faults.at(0).at(0).toBool(), true);
+    QCOMPARE(faults.at(1).at(0).toBool(), false);
     QVERIFY(rig.activation->active());
 
     // A library without error texts shows the code instead.
@@ -635,7 +638,7 @@ void TestDevice::failedSwitchIsShownRetriedAndCleared()
     older.device->turnOff();
     older.settle();
     QCOMPARE(older.device->panelCaption(), QStringLiteral("Fel: felkod -1"));
-    QCOMPARE(older.ui.balloons, QStringList{"1 Enheten kunde inte slås av (felkod -1)"});
+    QCOMPARE(older.ui.notices, QStringList{"! Enheten kunde inte slås av (felkod -1)"});
 }
 
 void TestDevice::deviceFoundLateSwitchesTheWaitingCallOn()
@@ -669,8 +672,8 @@ void TestDevice::deviceFoundLateSwitchesTheWaitingCallOn()
     stalled.setFault("");
     QTRY_COMPARE(stalled.device->TellStickDeviceId(), 1);
     stalled.settle();
-    QCOMPARE(stalled.ui.balloons.size(), 2);
-    QVERIFY(stalled.ui.balloons[0].contains(QStringLiteral("Could not connect to the Telldus Service (felkod -6)")));
+    QCOMPARE(stalled.ui.notices.size(), 2);
+    QVERIFY(stalled.ui.notices[0].contains(QStringLiteral("Could not connect to the Telldus Service (felkod -6)")));
     QCOMPARE(stalled.ui.deviceStatus.last(), qMakePair(QStringLiteral("Turned Off"), Indicator::Green));
 }
 
