@@ -131,6 +131,8 @@ DeviceStatusPanel::DeviceStatusPanel(QWidget* parent)
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setLineWidth(1);
     setAlignment(Qt::AlignCenter);
+    // A fault caption with the library's text takes several lines.
+    setWordWrap(true);
     setAutoFillBackground(true);
     QFont big = font();
     big.setPixelSize(21);
