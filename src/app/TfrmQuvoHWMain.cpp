@@ -181,6 +181,7 @@ TfrmQuvoHWMain::TfrmQuvoHWMain(HardwareClient& client, QWidget* parent)
     connect(&m_client.activation(), &Activation::settingsRestored, this, &TfrmQuvoHWMain::showRestoredActivation);
     connect(&m_client.device(), &DeviceController::nameRestored, this, &TfrmQuvoHWMain::showRestoredName);
     connect(&m_client.device(), &DeviceController::focusNameField, this, [this] { Edit1->setFocus(); });
+    connect(&m_client.device(), &DeviceController::faultChanged, this, &TfrmQuvoHWMain::setReceiverFault);
 }
 
 TfrmQuvoHWMain::~TfrmQuvoHWMain()
@@ -440,8 +441,6 @@ void TfrmQuvoHWMain::setDeviceStatus(const QString& caption, Indicator colour)
 {
     Panel4->setText(caption);
     Panel4->setFill(colourOf(colour));
-    // A red panel after a lookup: the named receiver cannot be switched.
-    setReceiverFault(colour == Indicator::Red, caption);
 }
 
 void TfrmQuvoHWMain::setReceiverFault(bool fault, const QString& caption)

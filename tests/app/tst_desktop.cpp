@@ -234,6 +234,7 @@ void DesktopTest::initTestCase()
     qputenv("QUVO_TELLDUS_LIBRARY", QUVO_TELLDUS_SIM);
     qputenv("TELLDUS_SIM_DEVICES", "1:Lampa");
     qputenv("TELLDUS_SIM_LOG", m_home.filePath(QStringLiteral("telldus.log")).toUtf8());
+    qputenv("TELLDUS_SIM_CONTROL", m_home.filePath(QStringLiteral("telldus.control")).toUtf8());
 #endif
     installSwedishDialogTexts(qApp);
 }
@@ -464,8 +465,17 @@ void DesktopTest::connectionLifeAgainstServer()
     QTest::mouseClick(w.BitBtn2, Qt::LeftButton);
     QTRY_COMPARE(w.trayState(), TfrmQuvoHWMain::TrayState::Connected);
 
+    // So is a switch the transmitter refuses, until one goes through.
+    QFile control(qEnvironmentVariable("TELLDUS_SIM_CONTROL"));
+    QVERIFY(control.open(QIODevice::WriteOnly));
+    control.write("FAIL=notfound\n");
+    control.close();
     sim.send("call 1 Anna");
+    QTRY_COMPARE_WITH_TIMEOUT(w.trayState(), TfrmQuvoHWMain::TrayState::ReceiverFault, 5000);
+    QVERIFY(w.trayIcon()->toolTip().contains(QStringLiteral("\nMottagaren: Fel: ")));
+    control.remove();
     QTRY_COMPARE_WITH_TIMEOUT(w.Panel4->text(), QStringLiteral("Turned On"), 5000);
+    QCOMPARE(w.trayState(), TfrmQuvoHWMain::TrayState::Connected);
     QVERIFY(desk.client->activation().active());
     sim.send("confirm 1 Bo");
     QTRY_COMPARE_WITH_TIMEOUT(w.Panel4->text(), QStringLiteral("Turned Off"), 5000);
