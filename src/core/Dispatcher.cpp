@@ -29,8 +29,6 @@ const QString kUnknownClient = QStringLiteral(
     "Lägg till.");
 constexpr int kMinimumVersion = 1104;
 
-bool blank(std::string_view t) { return trimControl(t).empty(); }
-
 } // namespace
 
 Dispatcher::Dispatcher(ProgramState& state, SettingsStore& settings, ClientIdentity& identity, UserInterface& ui,
@@ -48,55 +46,98 @@ QString Dispatcher::windowTitle() const
     return kTitle + QStringLiteral(" - ") + m_clinicName + QStringLiteral("  version: ") + version;
 }
 
-void Dispatcher::DispatchServerText(std::string text)
+// The frames of the tags handled here, in stream order per tag; a pass takes
+// the first one left of each tag.
+namespace {
+enum Tag { RetServerVersion, RetIniText, QuvoClientData, RetKlinikNamn, RetStationCallables, RetAllCallables,
+           CurrentList, kTagCount };
+
+int tagIndex(std::string_view tag)
 {
-    dispatch(std::move(text));
+    static constexpr std::string_view names[kTagCount] = {"RETSERVERVERSION",    "RETINITEXT",      "QUVOCLIENTDATA",
+                                                          "RETKLINIKNAMN",       "RETSTATIONCALLABLES",
+                                                          "RETALLCALLABLES",     "CURRENTLIST"};
+    for (int i = 0; i < kTagCount; ++i)
+        if (names[i] == tag)
+            return i;
+    return -1;
+}
+} // namespace
+
+struct Dispatcher::Frames {
+    std::vector<std::uint32_t> of[kTagCount];   // token indexes
+    std::size_t next[kTagCount] = {};
+    bool has(int tag) const { return next[tag] < of[tag].size(); }
+    std::uint32_t front(int tag) const { return of[tag][next[tag]]; }
+    const Token* take(const Unit& u, int tag) { return has(tag) ? &u.tokens[of[tag][next[tag]++]] : nullptr; }
+    bool any() const
+    {
+        for (int i = 0; i < kTagCount; ++i)
+            if (has(i))
+                return true;
+        return false;
+    }
+    void clear()
+    {
+        for (int i = 0; i < kTagCount; ++i) {
+            of[i].clear();
+            next[i] = 0;
+        }
+    }
+};
+
+void Dispatcher::DispatchServerText(Unit unit)
+{
+    // Error texts split the unit: the frames before one are handled first,
+    // in passes of their own, and a refused server version ends everything.
+    Frames frames;
+    for (std::uint32_t i = 0; i < unit.tokens.size(); ++i) {
+        const Token& t = unit.tokens[i];
+        if (t.kind == TokenKind::Frame) {
+            const int tag = tagIndex(unit.tag(t));
+            if (tag >= 0)
+                frames.of[tag].push_back(i);
+        } else if (t.kind == TokenKind::ErrorText) {
+            if (!passes(unit, frames))
+                return;
+            frames.clear();
+            handleError(unit.text(t));
+        }
+    }
+    passes(unit, frames);
 }
 
-bool Dispatcher::dispatch(std::string t)
+bool Dispatcher::passes(const Unit& unit, Frames& frames)
 {
-    const ErrorSpan err = findErrorText(t);
-    if (err.start != std::string::npos) {
-        // Complete frames before the error text are still handled; a refused
-        // server version among them ends everything.
-        if (!blank(std::string_view(t).substr(0, err.start)) && !dispatch(t.substr(0, err.start)))
-            return false;
-        handleError(t.substr(err.start, err.end - err.start));
-        if (err.end < t.size())
-            return dispatch(t.substr(err.end));
-        return true;
-    }
-    while (true) {
-        const std::string start = t;
-        PassEnd end;
+    while (frames.any()) {
         try {
-            end = onePass(t);
+            if (!onePass(unit, frames))
+                return false;
         } catch (const std::exception& e) {
             m_ui.showInfo(QStringLiteral("Error in ClientSocket1Read!\r\r") + QString::fromLocal8Bit(e.what()));
             return true;
         }
-        if (end == PassEnd::Refused)
-            return false;
-        if (blank(t) || t == start)
-            return true;
     }
+    return true;
 }
 
-Dispatcher::PassEnd Dispatcher::onePass(std::string& t)
+bool Dispatcher::onePass(const Unit& unit, Frames& frames)
 {
-    if (auto span = findFrame(t, "RETSERVERVERSION")) {
-        const QString version = fromWire(readServerVersion(frameCopy(t, *span)));
-        removeFrame(t, *span);
+    if (const Token* f = frames.take(unit, RetServerVersion)) {
+        const QString version = fromWire(readServerVersion(unit.frameCopy(*f)));
         m_state.ServerVersionText = version;
         if (m_ui.settingsDialogVisible())
             m_ui.setSettingsTabs(m_ui.settingsDialogPage());
         if (versionNumber(toWireString(version), 0) < kMinimumVersion) {
+            // Before the message: its event loop must not handle what this
+            // server sent along with its version, or sends meanwhile.
+            m_connection.refuseServer();
             m_ui.showInfo(QStringLiteral("Fel serverversion!\r\rQUVO-Servern har version ") + version
                           + QStringLiteral("\r") + QStringLiteral("Minst version ") + QStringLiteral("1.10.4")
                           + QStringLiteral(" krävs!"));
             m_connection.closeForGood();
             m_ui.setStatusText(QStringLiteral("Fel serverversion ") + version + QStringLiteral(" INTE ansluten"));
-            return PassEnd::Refused;
+            return false;
         }
         const std::string name = toWireString(m_identity.GetClientName());
         m_connection.sendFrame(QByteArray::fromStdString(buildGetCallList(name)));
@@ -106,53 +147,41 @@ Dispatcher::PassEnd Dispatcher::onePass(std::string& t)
         m_connection.connectionEstablished();
     }
 
-    if (auto span = findFrame(t, "RETINITEXT")) {
-        const QString value = fromWire(readIniText(frameCopy(t, *span)));
-        removeFrame(t, *span);
-        m_settings.deliverIniReply(value);
-    }
+    if (const Token* f = frames.take(unit, RetIniText))
+        m_settings.deliverIniReply(fromWire(readIniText(unit.frameCopy(*f))));
 
-    if (hasFrame(t, "QUVOCLIENTDATA")) {
+    if (const Token* f = frames.take(unit, QuvoClientData)) {
         m_ui.setPlacePanelVisible(false);
-        if (auto span = findFrame(t, "QUVOCLIENTDATA")) {
-            const ClientDataFields f = readClientData(frameCopy(t, *span));
-            removeFrame(t, *span);
-            m_state.ClientData.Name = fromWire(f.name);
-            m_state.ClientData.FriendlyName = fromWire(f.place);
-            m_state.ClientData.Color = f.colour;
-            if (m_ui.settingsDialogVisible())
-                m_ui.setSettingsTabs(SettingsPage::ClientSettings);
-        }
+        const ClientDataFields d = readClientData(unit.frameCopy(*f));
+        m_state.ClientData.Name = fromWire(d.name);
+        m_state.ClientData.FriendlyName = fromWire(d.place);
+        m_state.ClientData.Color = d.colour;
+        if (m_ui.settingsDialogVisible())
+            m_ui.setSettingsTabs(SettingsPage::ClientSettings);
     }
 
-    if (auto span = findFrame(t, "RETKLINIKNAMN")) {
-        m_clinicName = fromWire(readKlinikNamn(frameCopy(t, *span)));
-        removeFrame(t, *span);
+    if (const Token* f = frames.take(unit, RetKlinikNamn)) {
+        m_clinicName = fromWire(readKlinikNamn(unit.frameCopy(*f)));
         m_ui.setWindowTitle(windowTitle());
         emit clinicNameChanged(m_clinicName);
     }
 
     // The dialog asks for the full listing first and its lists rely on
     // getting it first, so a pair in one text is taken in arrival order.
-    auto station = findFrame(t, "RETSTATIONCALLABLES");
-    auto all = findFrame(t, "RETALLCALLABLES");
     auto takeStation = [&] {
-        if (auto span = findFrame(t, "RETSTATIONCALLABLES")) {
-            const std::vector<int> ids = readStationCallables(frameCopy(t, *span));
-            removeFrame(t, *span);
-            m_ui.selectStationCallables(ids);
-        }
+        if (const Token* f = frames.take(unit, RetStationCallables))
+            m_ui.selectStationCallables(readStationCallables(unit.frameCopy(*f)));
     };
     auto takeAll = [&] {
-        if (auto span = findFrame(t, "RETALLCALLABLES")) {
+        if (const Token* f = frames.take(unit, RetAllCallables)) {
             std::vector<CallableItem> items;
-            for (const CallableRecord& r : readAllCallables(frameCopy(t, *span)))
+            for (const CallableRecord& r : readAllCallables(unit.frameCopy(*f)))
                 items.push_back(CallableItem{fromWire(r.name), r.id, fromWire(r.activeFlag)});
-            removeFrame(t, *span);
             m_ui.loadAllCallables(items);
         }
     };
-    if (station && all && all->start < station->start) {
+    if (frames.has(RetStationCallables) && frames.has(RetAllCallables)
+        && frames.front(RetAllCallables) < frames.front(RetStationCallables)) {
         takeAll();
         takeStation();
     } else {
@@ -160,24 +189,21 @@ Dispatcher::PassEnd Dispatcher::onePass(std::string& t)
         takeAll();
     }
 
-    if (auto span = findFrame(t, "CURRENTLIST")) {
-        const std::string copy(frameCopy(t, *span));
-        removeFrame(t, *span);
-        evaluateCallList(copy);
-    }
-    return PassEnd::Again;
+    if (const Token* f = frames.take(unit, CurrentList))
+        evaluateCallList(unit.frameCopy(*f));
+    return true;
 }
 
-void Dispatcher::handleError(const std::string& errorText)
+void Dispatcher::handleError(std::string_view errorText)
 {
-    if (errorText.find("ERROR: 001") != std::string::npos) {
+    if (errorText.find("ERROR: 001") != std::string_view::npos) {
         m_ui.showInfo(kUnknownClient);
         m_ui.setPlacePanelVisible(true);
         m_ui.showSettingsDialog(SettingsPage::ClientSettings);
         return;
     }
     // "ERROR:" and the one character after it are not part of the message.
-    const std::string rest = errorText.size() > 7 ? errorText.substr(7) : std::string();
+    const std::string_view rest = errorText.size() > 7 ? errorText.substr(7) : std::string_view();
     m_ui.showInfo(QStringLiteral("Servern svarade med följande fel: ") + fromWire(rest));
 }
 

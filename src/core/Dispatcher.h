@@ -2,6 +2,7 @@
 // Everything the server sends on the main connection: one pass per tag in a
 // fixed order, then again on what is left.
 #include "common/DataModel.h"
+#include "protocol/StreamReader.h"
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -22,7 +23,8 @@ public:
     Dispatcher(ProgramState& state, SettingsStore& settings, ClientIdentity& identity, UserInterface& ui,
                ServerConnection& connection, Activation& activation, QObject* parent = nullptr);
 
-    void DispatchServerText(std::string text);
+    // One unit of the stream reader: a frame, an error text, or a whole block.
+    void DispatchServerText(protocol::Unit unit);
 
     const TCallList& CurrentCalls() const { return m_currentCalls; }
     void clearCalls() { m_currentCalls.clear(); }
@@ -36,11 +38,11 @@ signals:
     void clinicNameChanged(const QString& name);
 
 private:
-    enum class PassEnd { Again, Refused };
+    struct Frames;
     // false when the server's version was refused: nothing more is handled.
-    bool dispatch(std::string t);
-    PassEnd onePass(std::string& t);
-    void handleError(const std::string& errorText);
+    bool passes(const protocol::Unit& unit, Frames& frames);
+    bool onePass(const protocol::Unit& unit, Frames& frames);
+    void handleError(std::string_view errorText);
     void evaluateCallList(std::string_view frameCopy);
 
     ProgramState& m_state;

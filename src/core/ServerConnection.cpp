@@ -81,6 +81,7 @@ ServerConnection::ServerConnection(ProgramState& state, SettingsStore& settings,
 
     // Connect and error handling may open message boxes and nested event
     // loops; they run after the socket's own signal has returned.
+    connect(&m_socket, &QTcpSocket::connected, this, &ServerConnection::onSocketConnected);
     connect(&m_socket, &QTcpSocket::connected, this, &ServerConnection::ClientSocket1Connect, Qt::QueuedConnection);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &ServerConnection::ClientSocket1Error, Qt::QueuedConnection);
     connect(&m_socket, &QTcpSocket::disconnected, this, &ServerConnection::onSocketDisconnected);
@@ -117,7 +118,7 @@ void ServerConnection::setAutoRegister(bool on, const QString& callListParam)
 }
 
 void ServerConnection::setUpdateCheck(std::function<void()> check) { m_updateCheck = std::move(check); }
-void ServerConnection::setTextHandler(std::function<void(std::string&&)> handler) { m_textHandler = std::move(handler); }
+void ServerConnection::setTextHandler(std::function<void(protocol::Unit&&)> handler) { m_textHandler = std::move(handler); }
 void ServerConnection::setRandomSource(std::function<int()> source) { m_random = std::move(source); }
 void ServerConnection::setCountdownTickMs(int ms) { m_timer3.setInterval(ms); }
 void ServerConnection::setRefreshMinuteMs(int ms) { m_minuteMs = ms; }
@@ -179,21 +180,38 @@ void ServerConnection::ConnectToServer(bool reconnect)
 
 void ServerConnection::openSocket()
 {
-    m_buffer.clear();
+    m_reader.clear();
+    m_queue.clear();
+    m_errorTimer.stop();
+    m_refused = false;
+    m_connectPending = false;
+    m_attemptConnected = false;
     m_socket.connectToHost(m_host.isEmpty() ? m_address : m_host, m_port);
+}
+
+void ServerConnection::onSocketConnected()
+{
+    m_connectPending = true;
+    m_attemptConnected = true;
 }
 
 void ServerConnection::ClientSocket1Connect()
 {
-    if (!isActive())
-        return; // lost again before this ran; the loss handling has run
+    if (!m_connectPending)
+        return; // closed by this program before this ran; its loss handling has run
+    m_connectPending = false;
     m_timer3.stop();
     m_mainSocketSet = true;
     m_connectedNow = true;
     m_handshakeOwed = true;
     m_state.HasBeenConnected = true;
-    setKeepAlive();
     emit connectedChanged(true);
+    if (!isActive()) {
+        // Lost before this ran: the loss is handled as any other, with its retry.
+        ClientSocket1Disconnect();
+        return;
+    }
+    setKeepAlive();
 
     if (m_state.UpdateCheckPending && m_updateCheck) {
         // The check may end the program: the handshake follows its end. A
@@ -280,9 +298,10 @@ void ServerConnection::handleLoss(bool retry)
 
 void ServerConnection::ClientSocket1Error(QAbstractSocket::SocketError error)
 {
-    // A connection that was up is handled by its disconnect notification.
-    if (m_connectedNow) {
-        if (m_socket.state() == QAbstractSocket::UnconnectedState)
+    // A connection that was up is handled by its disconnect notification
+    // (or by its connect handling, when it was lost before that ran).
+    if (m_connectedNow || m_attemptConnected) {
+        if (m_connectedNow && m_socket.state() == QAbstractSocket::UnconnectedState)
             ClientSocket1Disconnect();
         return;
     }
@@ -438,6 +457,7 @@ void ServerConnection::ReconnectTimerTimer()
 void ServerConnection::closeSocket()
 {
     const bool wasUp = isActive() || m_connectedNow;
+    m_connectPending = false;
     m_closingByUs = true;
     m_socket.abort();
     m_closingByUs = false;
@@ -445,11 +465,19 @@ void ServerConnection::closeSocket()
         ClientSocket1Disconnect();
 }
 
+void ServerConnection::refuseServer()
+{
+    m_refused = true;
+    m_queue.clear();
+    m_reader.clear();
+    m_errorTimer.stop();
+    // Nor may a refresh reconnect start behind the message.
+    stopTimers();
+}
+
 void ServerConnection::closeForGood()
 {
-    // What the refused server sent along with its version is not handled.
-    m_queue.clear();
-    m_heldError.clear();
+    refuseServer();
     closeSocket();
     stopTimers();
 }
@@ -485,47 +513,45 @@ void ServerConnection::reopenAfterResume()
 void ServerConnection::ClientSocket1Read()
 {
     noteArrival();
-    const QByteArray bytes = m_socket.readAll();
-    if (bytes.isEmpty())
-        return;
-    auto texts = m_buffer.feed(std::string_view(bytes.constData(), std::size_t(bytes.size())));
-    if (m_buffer.takeOverflow() && !m_overflowTold) {
+    // Read in pieces: what Qt has buffered meanwhile may be large.
+    constexpr qint64 kPiece = 1024 * 1024;
+    std::vector<protocol::Unit> units;
+    while (m_socket.bytesAvailable() > 0) {
+        const QByteArray bytes = m_socket.read(kPiece);
+        if (bytes.isEmpty())
+            break;
+        if (m_refused)
+            continue;
+        m_reader.feed(std::string_view(bytes.constData(), std::size_t(bytes.size())), units);
+        for (protocol::Unit& u : units) {
+            if (!u.isStray()) // text outside frames carries nothing
+                m_queue.push_back(std::move(u));
+        }
+        units.clear();
+    }
+    if (m_reader.takeOverflow() && !m_overflowTold) {
         m_overflowTold = true;
         QMetaObject::invokeMethod(this, [this] { m_ui.showInfo(kTextOverflow); }, Qt::QueuedConnection);
     }
-    for (auto& t : texts) {
-        const bool frame = !t.empty() && t.front() == protocol::kFrameChar;
-        if (!m_heldError.empty()) {
-            if (!frame) {
-                m_heldError += t; // the rest of the error text
-                continue;
-            }
-            m_queue.push_back(std::move(m_heldError));
-            m_heldError.clear();
-        }
-        m_queue.push_back(std::move(t));
-    }
     // TCP may have cut an error text ("ERROR: 0" | "01"); its end is only
     // known when a frame opens or the server goes quiet.
-    if (!m_queue.empty() && m_buffer.held() == 0) {
-        const std::string& last = m_queue.back();
-        if (!last.empty() && last.front() != protocol::kFrameChar
-            && last.find(protocol::kErrorMarker) != std::string::npos) {
-            m_heldError = std::move(m_queue.back());
-            m_queue.pop_back();
-        }
-    }
-    if (!m_heldError.empty())
+    if (m_reader.errorOpen())
         m_errorTimer.start();
+    else
+        m_errorTimer.stop();
     scheduleDrain();
 }
 
 void ServerConnection::releaseHeldError()
 {
-    if (m_heldError.empty())
+    if (m_refused)
         return;
-    m_queue.push_back(std::move(m_heldError));
-    m_heldError.clear();
+    std::vector<protocol::Unit> units;
+    m_reader.waitElapsed(units);
+    for (protocol::Unit& u : units) {
+        if (!u.isStray())
+            m_queue.push_back(std::move(u));
+    }
     scheduleDrain();
 }
 
@@ -542,12 +568,12 @@ void ServerConnection::scheduleDrain()
 void ServerConnection::drainQueue()
 {
     m_drainScheduled = false;
-    while (!m_queue.empty()) {
-        std::string text = std::move(m_queue.front());
+    while (!m_queue.empty() && !m_refused) {
+        protocol::Unit unit = std::move(m_queue.front());
         m_queue.pop_front();
         try {
             if (m_textHandler)
-                m_textHandler(std::move(text));
+                m_textHandler(std::move(unit));
         } catch (const std::exception& e) {
             m_ui.showInfo(QStringLiteral("Error in ClientSocket1Read!\r\r") + QString::fromLocal8Bit(e.what()));
         }

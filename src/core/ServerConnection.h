@@ -3,7 +3,7 @@
 // the periodic refresh, the supervision of a silent server, and the receive
 // path up to the dispatcher.
 #include "common/ServerIniLink.h"
-#include "protocol/ReceiveBuffer.h"
+#include "protocol/StreamReader.h"
 #include <QObject>
 #include <QString>
 #include <QTcpSocket>
@@ -33,8 +33,8 @@ public:
     void setUpdateCheck(std::function<void()> check);
     // restart: the new program runs and this instance ends.
     void updateCheckFinished(bool restart);
-    // Texts for the dispatcher, in arrival order.
-    void setTextHandler(std::function<void(std::string&&)> handler);
+    // Units for the dispatcher, in arrival order.
+    void setTextHandler(std::function<void(protocol::Unit&&)> handler);
     // Test seams: the random part of the retry delay (0..14999) and the tick of Timer3.
     void setRandomSource(std::function<int()> source);
     void setCountdownTickMs(int ms);
@@ -50,6 +50,9 @@ public:
     // The server accepted this client (version answer, or a refresh
     // reconnect): refresh and supervision rules, and the loss notice ends.
     void connectionEstablished();
+    // A rejected server version: nothing more from this connection is
+    // handled, from now on; closeForGood then closes it.
+    void refuseServer();
     // A rejected server version: close and stop both timers, no retry.
     void closeForGood();
     // Close an active connection; its loss handling runs before this returns.
@@ -84,6 +87,7 @@ signals:
     void serverSilent();
 
 private:
+    void onSocketConnected();
     void ClientSocket1Connect();
     void ClientSocket1Disconnect();
     void ClientSocket1Error(QAbstractSocket::SocketError error);
@@ -124,17 +128,17 @@ private:
     QString m_host;
     QString m_address;
     quint16 m_port = 0;
-    protocol::ReceiveBuffer m_buffer;
-    std::deque<std::string> m_queue;
+    protocol::StreamReader m_reader;
+    std::deque<protocol::Unit> m_queue;
     // An error text that ended a read may go on in the next read; it waits
     // this long for its rest.
-    std::string m_heldError;
     QTimer m_errorTimer;
+    bool m_refused = false;             // this connection's server version was refused
     bool m_drainScheduled = false;
     bool m_overflowTold = false;
     std::function<void()> m_updateCheck;
     bool m_handshakeOwed = false;      // this connection has not sent its handshake yet
-    std::function<void(std::string&&)> m_textHandler;
+    std::function<void(protocol::Unit&&)> m_textHandler;
     std::function<int()> m_random;
     int m_minuteMs = 60000;
     int m_secondMs = 1000;
@@ -148,6 +152,8 @@ private:
     bool m_questionAsked = false;
     bool m_mainSocketSet = false;       // connected at least once
     bool m_connectedNow = false;        // loss handling still owed
+    bool m_connectPending = false;      // connected, its handling queued
+    bool m_attemptConnected = false;    // this attempt got a connection
 };
 
 } // namespace quvo

@@ -51,73 +51,7 @@ const QString kTooLarge = QStringLiteral(
 
 constexpr qint64 kProgressStepBytes = 64 * 1024;
 constexpr qint64 kProgressStepMs = 250;
-// An unfinished frame outside a block is kept for the next read up to this size.
-constexpr qsizetype kCarryLimit = 64 * 1024;
 constexpr int kWatchTickMs = 50;
-
-QByteArray bytesOf(std::string_view text)
-{
-    return QByteArray(text.data(), qsizetype(text.size()));
-}
-
-std::string_view viewOf(const QByteArray& bytes)
-{
-    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
-}
-
-const QByteArray& dataStart()
-{
-    static const QByteArray m = bytesOf(protocol::kDataStart);
-    return m;
-}
-
-const QByteArray& dataEnd()
-{
-    static const QByteArray m = bytesOf(protocol::kDataEnd);
-    return m;
-}
-
-const QByteArray& fileOpening()
-{
-    static const QByteArray m = QByteArray::fromStdString(protocol::openingMarker("RETNEWCLIENT"));
-    return m;
-}
-
-// ":RETNEWCLIENT¤#DATAEND#" put together at run time, so that this program's
-// own file never holds it whole and can be sent through this path itself.
-const QByteArray& fileClosing()
-{
-    static const QByteArray m = QByteArray::fromStdString(protocol::closingMarker("RETNEWCLIENT")) + dataEnd();
-    return m;
-}
-
-const QByteArray& versionOpening()
-{
-    static const QByteArray m = QByteArray::fromStdString(protocol::openingMarker("RETSERVERVERSION"));
-    return m;
-}
-
-const QByteArray& versionClosing()
-{
-    static const QByteArray m = QByteArray::fromStdString(protocol::closingMarker("RETSERVERVERSION"));
-    return m;
-}
-
-bool isBlank(const QByteArray& bytes)
-{
-    return protocol::trimControl(viewOf(bytes)).empty();
-}
-
-// Where a trailing piece of `text` could be the beginning of `marker`; the
-// text's size when no such piece is there.
-qsizetype partialMarkerAt(const QByteArray& text, const QByteArray& marker)
-{
-    for (qsizetype n = std::min(text.size(), marker.size() - 1); n > 0; --n) {
-        if (QByteArrayView(text).last(n) == QByteArrayView(marker).first(n))
-            return text.size() - n;
-    }
-    return text.size();
-}
 
 // The started program is not this process's child (it is started detached),
 // so its end is seen in the process table: gone, or ended and not yet
@@ -141,155 +75,6 @@ bool processRunning(qint64 pid)
 
 } // namespace
 
-// ---------------------------------------------------------------- receiver
-
-void UpdateReceiver::reset()
-{
-    m_mode = Mode::Idle;
-    m_carry.clear();
-    m_held.clear();
-    m_searchFrom = 0;
-    m_fileBytes = 0;
-}
-
-std::vector<UpdateReceiver::Event> UpdateReceiver::feed(const QByteArray& chunk)
-{
-    std::vector<Event> out;
-    QByteArray data = chunk;
-    while (!data.isEmpty()) {
-        switch (m_mode) {
-        case Mode::Discard:
-            return out;
-        case Mode::Idle:
-            feedIdle(data, out);
-            break;
-        case Mode::Undecided: {
-            m_held += data;
-            data.clear();
-            const QByteArray& opening = fileOpening();
-            if (m_held.size() < opening.size() && opening.startsWith(m_held))
-                return out;   // not enough yet to tell a file from a text block
-            data.swap(m_held);
-            m_searchFrom = 0;
-            if (data.startsWith(opening)) {
-                data.remove(0, opening.size());
-                m_mode = Mode::File;
-                m_fileBytes = 0;
-                out.push_back({EventKind::FileBegin, {}});
-            } else {
-                m_mode = Mode::Text;
-            }
-            break;
-        }
-        case Mode::File:
-            feedFile(data, out);
-            break;
-        case Mode::Text:
-            feedText(data, out);
-            break;
-        }
-    }
-    return out;
-}
-
-void UpdateReceiver::feedIdle(QByteArray& data, std::vector<Event>& out)
-{
-    QByteArray text = m_carry.isEmpty() ? std::move(data) : m_carry + data;
-    m_carry.clear();
-    data.clear();
-
-    const qsizetype start = text.indexOf(dataStart());
-    if (start >= 0) {
-        QByteArray before = text.left(start);
-        if (!isBlank(before))
-            out.push_back({EventKind::Message, before});
-        data = text.mid(start + dataStart().size());
-        m_held.clear();
-        m_mode = Mode::Undecided;
-        return;
-    }
-
-    // TCP may cut a version answer or a block's first marker anywhere: keep
-    // the unfinished piece for the next read.
-    qsizetype keepFrom = partialMarkerAt(text, dataStart());
-    const qsizetype open = text.indexOf(versionOpening());
-    if (open >= 0 && open < keepFrom && text.indexOf(versionClosing(), open) < 0)
-        keepFrom = open;
-    if (text.size() - keepFrom > kCarryLimit)
-        keepFrom = text.size();
-    m_carry = text.mid(keepFrom);
-    text.truncate(keepFrom);
-    if (!isBlank(text))
-        out.push_back({EventKind::Message, text});
-}
-
-bool UpdateReceiver::overLimit(qint64 held, std::vector<Event>& out)
-{
-    const qint64 limit = m_mode == Mode::File ? m_fileLimit : kTextLimit;
-    if (held <= limit)
-        return false;
-    out.push_back({EventKind::Overflow, {}});
-    m_mode = Mode::Discard;
-    m_held.clear();
-    return true;
-}
-
-void UpdateReceiver::feedFile(QByteArray& data, std::vector<Event>& out)
-{
-    const QByteArray& closing = fileClosing();
-    m_held += data;
-    data.clear();
-
-    // The file ends at the closing markers that end the data received so far
-    // (the server may add up to two bytes behind them). The same bytes
-    // further inside are part of the file.
-    for (qsizetype at = m_held.indexOf(closing, m_searchFrom); at >= 0;
-         at = m_held.indexOf(closing, m_searchFrom)) {
-        if (m_held.size() - (at + closing.size()) <= 2) {
-            if (overLimit(m_fileBytes + at, out))
-                return;
-            m_fileBytes += at;
-            out.push_back({EventKind::FileData, m_held.left(at)});
-            out.push_back({EventKind::FileEnd, {}});
-            m_held.clear();
-            m_searchFrom = 0;
-            m_mode = Mode::Idle;
-            return;
-        }
-        m_searchFrom = at + 1;
-    }
-
-    // Everything but what could be the beginning of the closing markers.
-    const qsizetype keep = closing.size() - 1;
-    if (m_held.size() <= keep)
-        return;
-    const qsizetype release = m_held.size() - keep;
-    if (overLimit(m_fileBytes + release, out))
-        return;
-    m_fileBytes += release;
-    out.push_back({EventKind::FileData, m_held.left(release)});
-    m_held.remove(0, release);
-    m_searchFrom = 0;
-}
-
-void UpdateReceiver::feedText(QByteArray& data, std::vector<Event>& out)
-{
-    const qsizetype from = std::max<qsizetype>(0, m_held.size() - (dataEnd().size() - 1));
-    m_held += data;
-    data.clear();
-    const qsizetype end = m_held.indexOf(dataEnd(), from);
-    if (end < 0) {
-        overLimit(m_held.size(), out);
-        return;
-    }
-    QByteArray block = m_held.left(end);
-    data = m_held.mid(end + dataEnd().size());
-    m_held.clear();
-    m_mode = Mode::Idle;
-    if (!isBlank(block))
-        out.push_back({EventKind::Message, block});
-}
-
 // ---------------------------------------------------------------- client
 
 UpdateClient::UpdateClient(ProgramState& state, SettingsStore& settings, ClientIdentity& identity,
@@ -306,6 +91,12 @@ UpdateClient::UpdateClient(ProgramState& state, SettingsStore& settings, ClientI
     connect(&m_socket, &QTcpSocket::readyRead, this, &UpdateClient::UpdateSocketRead);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &UpdateClient::UpdateSocketError);
     connect(&m_socket, &QTcpSocket::disconnected, this, &UpdateClient::UpdateSocketDisconnect);
+    m_errorTimer.setSingleShot(true);
+    m_errorTimer.setInterval(100);
+    connect(&m_errorTimer, &QTimer::timeout, this, [this] {
+        auto events = m_receiver.waitElapsed();
+        handleEvents(events);
+    });
     m_mainEndpoint = [this] {
         return MainEndpoint{m_main.hostName(), m_main.address(), m_main.port()};
     };
@@ -385,6 +176,7 @@ void UpdateClient::cancel()
     m_socket.abort();
     dropFile();
     m_receiver.reset();
+    m_errorTimer.stop();
 }
 
 void UpdateClient::beginCheck()
@@ -398,6 +190,7 @@ void UpdateClient::beginCheck()
     // and a check asked for meanwhile has to follow this one.
     m_phase = Phase::Connecting;
     m_receiver.reset();
+    m_errorTimer.stop();
     dropFile();
     m_fileFailed = false;
     m_requested = false;
@@ -450,6 +243,7 @@ void UpdateClient::finish(bool restart)
             m_socket.abort();
         dropFile();
         m_receiver.reset();
+        m_errorTimer.stop();
     }
     m_phase = Phase::Ending;
     // Reported from the event loop, not from inside a socket's signal.
@@ -547,21 +341,32 @@ void UpdateClient::UpdateSocketRead()
 
 void UpdateClient::handleChunk(const QByteArray& chunk)
 {
-    for (const UpdateReceiver::Event& event : m_receiver.feed(chunk)) {
+    auto events = m_receiver.feed(std::string_view(chunk.constData(), std::size_t(chunk.size())));
+    if (m_receiver.errorOpen())
+        m_errorTimer.start();
+    else
+        m_errorTimer.stop();
+    handleEvents(events);
+}
+
+void UpdateClient::handleEvents(std::vector<protocol::UpdateReceiver::Event>& events)
+{
+    using Kind = protocol::UpdateReceiver::EventKind;
+    for (protocol::UpdateReceiver::Event& event : events) {
         switch (event.kind) {
-        case UpdateReceiver::EventKind::Message:
-            handleMessage(event.bytes);
+        case Kind::Message:
+            handleMessage(event.message);
             break;
-        case UpdateReceiver::EventKind::FileBegin:
+        case Kind::FileBegin:
             beginFile();
             break;
-        case UpdateReceiver::EventKind::FileData:
-            writeFile(event.bytes);
+        case Kind::FileData:
+            writeFile(QByteArray::fromStdString(event.bytes));
             break;
-        case UpdateReceiver::EventKind::FileEnd:
+        case Kind::FileEnd:
             finishFile();
             break;
-        case UpdateReceiver::EventKind::Overflow:
+        case Kind::Overflow:
             if (m_file) {
                 dropFile();
                 m_fileFailed = true;
@@ -572,22 +377,20 @@ void UpdateClient::handleChunk(const QByteArray& chunk)
     }
 }
 
-void UpdateClient::handleMessage(const QByteArray& message)
+void UpdateClient::handleMessage(const protocol::Unit& message)
 {
-    QByteArray text = message;
-    if (const qsizetype at = text.indexOf(dataStart()); at >= 0)
-        text.remove(at, dataStart().size());
-    if (const qsizetype at = text.indexOf(dataEnd()); at >= 0)
-        text.remove(at, dataEnd().size());
-
-    const std::string_view view = viewOf(text);
-    if (const auto span = protocol::findFrame(view, "RETSERVERVERSION"))
-        m_state.UpdateServerVersionText =
-            fromWire(protocol::readServerVersion(protocol::frameCopy(view, *span)));
-
-    const qsizetype error = text.indexOf(bytesOf(protocol::kErrorMarker));
-    if (error >= 0 && !text.contains("ERROR: 001"))
-        tell(kServerError + fromWire(text.mid(error + 7)));
+    bool versionSeen = false;
+    for (const protocol::Token& t : message.tokens) {
+        if (t.kind == protocol::TokenKind::Frame && !versionSeen && message.tag(t) == "RETSERVERVERSION") {
+            versionSeen = true;
+            m_state.UpdateServerVersionText = fromWire(protocol::readServerVersion(message.frameCopy(t)));
+        } else if (t.kind == protocol::TokenKind::ErrorText) {
+            // "ERROR: 001" is for the main connection to report.
+            const std::string_view text = message.text(t);
+            if (text.find("ERROR: 001") == std::string_view::npos)
+                tell(kServerError + fromWire(text.size() > 7 ? text.substr(7) : std::string_view()));
+        }
+    }
 }
 
 void UpdateClient::beginFile()

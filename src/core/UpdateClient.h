@@ -1,6 +1,8 @@
 #pragma once
 // Self-update: at the first connect, compare the own version with the wanted
 // one and fetch, store and start the wanted program file.
+#include "protocol/UpdateReceiver.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
@@ -21,52 +23,6 @@ class SettingsStore;
 class ClientIdentity;
 class UserInterface;
 class ServerConnection;
-
-// What arrives on the update connection, cut into messages and the program
-// file. No sockets here: the bytes of each read go in, events come out.
-// Markers split across reads are still found; a block is bounded.
-class UpdateReceiver {
-public:
-    enum class EventKind {
-        Message,    // text outside a file block (an enveloped text block without its markers)
-        FileBegin,  // a RETNEWCLIENT block starts
-        FileData,   // the next bytes of the file
-        FileEnd,    // the file is complete
-        Overflow,   // the block grew past its bound; everything after it is dropped
-    };
-    struct Event {
-        EventKind kind;
-        QByteArray bytes;
-    };
-
-    static constexpr qint64 kDefaultFileLimit = 256LL * 1024 * 1024;
-    static constexpr qint64 kTextLimit = 16LL * 1024 * 1024;
-
-    explicit UpdateReceiver(qint64 fileLimit = kDefaultFileLimit) : m_fileLimit(fileLimit) {}
-
-    std::vector<Event> feed(const QByteArray& chunk);
-    void reset();
-
-    // A block has begun and its end has not arrived (the old DataNotReady).
-    bool collecting() const { return m_mode != Mode::Idle; }
-    qint64 fileBytes() const { return m_fileBytes; }
-    void setFileLimit(qint64 bytes) { m_fileLimit = bytes; }
-    qint64 fileLimit() const { return m_fileLimit; }
-
-private:
-    enum class Mode { Idle, Undecided, File, Text, Discard };
-    void feedIdle(QByteArray& data, std::vector<Event>& out);
-    void feedFile(QByteArray& data, std::vector<Event>& out);
-    void feedText(QByteArray& data, std::vector<Event>& out);
-    bool overLimit(qint64 held, std::vector<Event>& out);
-
-    Mode m_mode = Mode::Idle;
-    QByteArray m_carry;   // Idle: an unfinished frame or marker from the last read
-    QByteArray m_held;    // Undecided/File/Text: bytes not yet passed on
-    qsizetype m_searchFrom = 0;
-    qint64 m_fileBytes = 0;
-    qint64 m_fileLimit;
-};
 
 class UpdateClient : public QObject {
     Q_OBJECT
@@ -133,7 +89,8 @@ private:
     void tell(const QString& text);
     void restartTimer(int ms);
     void handleChunk(const QByteArray& chunk);
-    void handleMessage(const QByteArray& text);
+    void handleEvents(std::vector<protocol::UpdateReceiver::Event>& events);
+    void handleMessage(const protocol::Unit& message);
     void beginFile();
     void writeFile(const QByteArray& bytes);
     void finishFile();
@@ -179,7 +136,9 @@ private:
     QString m_startedPath;
     bool m_startedDownload = false; // the watched program is the one just fetched
 
-    UpdateReceiver m_receiver;
+    protocol::UpdateReceiver m_receiver;
+    // An error text that ended a read may go on in the next read.
+    QTimer m_errorTimer;
     std::unique_ptr<QTemporaryFile> m_file;
     bool m_fileFailed = false;
     qint64 m_lastProgress = 0;

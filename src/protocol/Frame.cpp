@@ -61,47 +61,4 @@ void removeFrame(std::string& text, const FrameSpan& span)
     text.erase(span.start, span.removeLength);
 }
 
-std::size_t openingLengthAt(std::string_view t, std::size_t pos)
-{
-    if (pos >= t.size() || t[pos] != kFrameChar)
-        return 0;
-    std::size_t i = pos + 1;
-    while (i < t.size() && t[i] >= 'A' && t[i] <= 'Z')
-        ++i;
-    if (i == pos + 1 || i >= t.size() || t[i] != ':')
-        return 0;
-    return i + 1 - pos;
-}
-
-ErrorSpan findErrorText(std::string_view t)
-{
-    ErrorSpan span;
-    std::size_t pos = 0;
-    while (pos < t.size()) {
-        if (const std::size_t open = openingLengthAt(t, pos)) {
-            const std::string_view tag = t.substr(pos + 1, open - 2);
-            const std::size_t close = t.find(closingMarker(tag), pos + open - 1);
-            if (close != std::string_view::npos) {
-                pos = close + tag.size() + 2;
-                continue;
-            }
-        }
-        if (t.compare(pos, kErrorMarker.size(), kErrorMarker) == 0) {
-            span.start = pos;
-            break;
-        }
-        ++pos;
-    }
-    if (span.start == std::string_view::npos)
-        return span;
-    span.end = t.size();
-    for (std::size_t p = t.find(kFrameChar, span.start); p != std::string_view::npos; p = t.find(kFrameChar, p + 1)) {
-        if (openingLengthAt(t, p)) {
-            span.end = p;
-            break;
-        }
-    }
-    return span;
-}
-
 } // namespace quvo::protocol

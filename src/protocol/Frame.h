@@ -28,16 +28,4 @@ bool hasFrame(std::string_view text, std::string_view tag); // opening marker pr
 std::string_view frameCopy(std::string_view text, const FrameSpan& span);
 void removeFrame(std::string& text, const FrameSpan& span);
 
-// Length of a frame opening "¤TAG:" (capital letters) at pos; 0 when none.
-std::size_t openingLengthAt(std::string_view text, std::size_t pos);
-
-// The server's error text stands outside frames: the first "ERROR:" that is
-// not inside a complete frame, running to where the next frame opens (or to
-// the end). start is npos when there is none.
-struct ErrorSpan {
-    std::size_t start = std::string_view::npos;
-    std::size_t end = std::string_view::npos;
-};
-ErrorSpan findErrorText(std::string_view text);
-
 } // namespace quvo::protocol

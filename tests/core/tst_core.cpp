@@ -203,6 +203,47 @@ private slots:
         QVERIFY(c.dispatcher().ClinicName().isEmpty());
     }
 
+    // A refused server's texts stay unhandled while its message is open,
+    // also those that a nested event loop could reach.
+    void refusedVersionHandlesNothingWhileItsMessageIsOpen()
+    {
+        m_version = QStringLiteral("1.10.3");
+        m_afterVersion = kUnconfirmed + frame("RETKLINIKNAMN", "Annan klinik");
+        bool sent = false;
+        m_ui->duringInfo = [&](const QString& text) {
+            if (!text.startsWith(QStringLiteral("Fel serverversion!")) || sent)
+                return;
+            sent = true;
+            m_server->send(kUnconfirmed);
+            QTest::qWait(300);
+        };
+        HardwareClient& c = start({});
+        QTRY_VERIFY(sent);
+        QTRY_COMPARE(m_ui->lastStatus(), QStringLiteral("Fel serverversion 1.10.3 INTE ansluten"));
+        QCOMPARE(c.device().TellStickDeviceId(), 1);
+        QVERIFY(logLines().filter(QStringLiteral("ON")).isEmpty());
+        QVERIFY(c.dispatcher().ClinicName().isEmpty());
+    }
+
+    // Lost in the window between Qt's connected signal and its queued handling.
+    void connectionLostBeforeItsHandlingIsRetried()
+    {
+        HardwareClient& c = start({}, true, false);
+        bool dropped = false;
+        connect(&c.connection().socket(), &QTcpSocket::connected, this, [&] {
+            if (!dropped) {
+                dropped = true;
+                c.connection().socket().abort();
+            }
+        });
+        c.FormActivate();
+        QTRY_VERIFY(dropped);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->connections, 2, 3000);
+        QVERIFY(connectedAndListed());
+        QVERIFY(m_ui->statuses.contains(QStringLiteral("Ej ansluten - nästa försök om 3 sekunder")));
+        QVERIFY(m_ui->questions.isEmpty());
+    }
+
     void unknownClientOpensRegistration()
     {
         start({});
@@ -224,6 +265,15 @@ private slots:
         m_server->send("01 Klienten finns inte");
         QTRY_VERIFY(m_ui->dialogs.contains(QStringLiteral("client")));
         QCOMPARE(m_ui->infos.filter(QStringLiteral("Servern svarade")).size(), 0);
+    }
+
+    // The server's whole text, though its end could begin another "ERROR:".
+    void errorTextEndingInErrorIsShownWhole()
+    {
+        start({});
+        QVERIFY(connectedAndListed());
+        m_server->send("ERROR: DATABASE ERROR");
+        QTRY_VERIFY(m_ui->infos.contains(QStringLiteral("Servern svarade med följande fel: DATABASE ERROR")));
     }
 
     // Frames that share a read with an error text are not lost with it.

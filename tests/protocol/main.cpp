@@ -7,7 +7,7 @@
 
 QObject* createFieldTests();
 QObject* createMessageTests();
-QObject* createReceiveBufferTests();
+QObject* createStreamReaderTests();
 
 int main(int argc, char** argv)
 {
@@ -15,8 +15,8 @@ int main(int argc, char** argv)
     std::vector<std::unique_ptr<QObject>> suites;
     suites.emplace_back(createFieldTests());
     suites.emplace_back(createMessageTests());
-    suites.emplace_back(createReceiveBufferTests());
-    // "protocol_tests ReceiveBufferTests [QtTest options]" runs one class only.
+    suites.emplace_back(createStreamReaderTests());
+    // "protocol_tests StreamReaderTests [QtTest options]" runs one class only.
     QByteArray only;
     if (argc > 1 && argv[1][0] != '-') {
         only = argv[1];

@@ -99,7 +99,6 @@ class MessageTests : public QObject {
 private slots:
     void findCopyRemove();
     void findFrameNeedsClosingAfterOpening();
-    void errorTextStandsOutsideFrames();
     void builders();
     void singleFieldReaders();
     void clientData();
@@ -144,30 +143,6 @@ void MessageTests::findCopyRemove()
     QVERIFY(b);
     QCOMPARE(std::string(frameCopy(bare, *b)), C + "X:");
     QCOMPARE(b->removeLength, bare.size());
-}
-
-void MessageTests::errorTextStandsOutsideFrames()
-{
-    // "ERROR:" as a field value inside a frame is no error text.
-    const std::string ini = frame("RETINITEXT", "ERROR");
-    QCOMPARE(findErrorText(ini).start, std::string_view::npos);
-
-    // The error text runs to where the next frame opens; frames around it stay whole.
-    const std::string list = frame("CURRENTLIST", "A:1:2:3:\xA4%%\xA4");
-    const std::string text = list + "ERROR: 17 Fel" + frame("RETKLINIKNAMN", "K") + "rest";
-    const ErrorSpan e = findErrorText(text);
-    QCOMPARE(e.start, list.size());
-    QCOMPARE(text.substr(e.start, e.end - e.start), std::string("ERROR: 17 Fel"));
-
-    // Without a following frame it runs to the end; a lone ¤ does not end it.
-    const std::string tail = "x ERROR: 001 \xA4 kvar";
-    const ErrorSpan t = findErrorText(tail);
-    QCOMPARE(t.start, std::size_t(2));
-    QCOMPARE(t.end, tail.size());
-
-    // An unclosed frame does not hide an error text behind it.
-    const std::string open = "\xA4" "CURRENTLIST:A:ERROR: 5";
-    QCOMPARE(findErrorText(open).start, open.find("ERROR:"));
 }
 
 void MessageTests::findFrameNeedsClosingAfterOpening()

@@ -659,9 +659,10 @@ private slots:
 
         // The main connection as the program wires it.
         m_settings->setServerLink(m_main.get());
-        m_main->setTextHandler([this](std::string&& text) {
-            if (const auto span = protocol::findFrame(text, "RETINITEXT"))
-                m_settings->deliverIniReply(fromWire(protocol::readIniText(protocol::frameCopy(text, *span))));
+        m_main->setTextHandler([this](protocol::Unit&& unit) {
+            for (const protocol::Token& t : unit.tokens)
+                if (t.kind == protocol::TokenKind::Frame && unit.tag(t) == "RETINITEXT")
+                    m_settings->deliverIniReply(fromWire(protocol::readIniText(unit.frameCopy(t))));
         });
         wireMain();
         QSignalSpy quit(m_main.get(), &ServerConnection::quitRequested);
@@ -835,101 +836,6 @@ private slots:
         QCOMPARE(args.value(1), QByteArray("RESTARTING=1"));
         QCOMPARE(args.value(2), QByteArray("--headless"));
 #endif
-    }
-
-    // ------------------------------------------------- the receive path alone
-
-    void receiverFindsMarkersCutAnywhere()
-    {
-        QByteArray file = "head" + QByteArray(40, ' ') + "#DATAEND#" + QByteArray(5, '\0') + "tail";
-        const QByteArray stream = toWire(QStringLiteral("#DATASTART#¤RETNEWCLIENT:")) + file
-                                  + toWire(QStringLiteral(":RETNEWCLIENT¤#DATAEND#"));
-        for (int piece = 1; piece <= stream.size(); ++piece) {
-            UpdateReceiver receiver;
-            QByteArray got;
-            int begins = 0, ends = 0;
-            for (qsizetype off = 0; off < stream.size(); off += piece) {
-                for (const auto& e : receiver.feed(stream.mid(off, piece))) {
-                    begins += e.kind == UpdateReceiver::EventKind::FileBegin;
-                    ends += e.kind == UpdateReceiver::EventKind::FileEnd;
-                    if (e.kind == UpdateReceiver::EventKind::FileData)
-                        got += e.bytes;
-                    QVERIFY(e.kind != UpdateReceiver::EventKind::Message);
-                }
-            }
-            QCOMPARE(begins, 1);
-            QCOMPARE(ends, 1);
-            QCOMPARE(got, file);
-            QVERIFY(!receiver.collecting());
-        }
-    }
-
-    void receiverKeepsClosingMarkersInsideFile()
-    {
-        // The complete closing markers inside the file, with more file after
-        // them in the same read: not the end.
-        const QByteArray closing = toWire(QStringLiteral(":RETNEWCLIENT¤#DATAEND#"));
-        const QByteArray file = "a" + closing + "more bytes of the file";
-        UpdateReceiver receiver;
-        QByteArray got;
-        int ends = 0;
-        for (const auto& e : receiver.feed(toWire(QStringLiteral("#DATASTART#¤RETNEWCLIENT:")) + file + closing + "\r\n")) {
-            if (e.kind == UpdateReceiver::EventKind::FileData)
-                got += e.bytes;
-            ends += e.kind == UpdateReceiver::EventKind::FileEnd;
-        }
-        QCOMPARE(ends, 1);
-        QCOMPARE(got, file);
-    }
-
-    void receiverMessagesAroundBlocks()
-    {
-        UpdateReceiver receiver;
-        QList<QByteArray> messages;
-        auto feed = [&](const QByteArray& bytes) {
-            for (const auto& e : receiver.feed(bytes))
-                if (e.kind == UpdateReceiver::EventKind::Message)
-                    messages << e.bytes;
-        };
-        // Blank reads outside a block are nothing.
-        feed(" \r\n\t");
-        QVERIFY(messages.isEmpty());
-        // A version answer cut in two reads is handled once, whole.
-        feed(toWire(QStringLiteral("¤RETSERVERVERSION:1.1")));
-        QVERIFY(messages.isEmpty());
-        feed(toWire(QStringLiteral("0.4:RETSERVERVERSION¤")));
-        QCOMPARE(messages, QList<QByteArray>{toWire(QStringLiteral("¤RETSERVERVERSION:1.10.4:RETSERVERVERSION¤"))});
-        messages.clear();
-        // An enveloped answer over three reads, its start marker cut too.
-        feed("#DATAST");
-        feed(toWire(QStringLiteral("ART#¤RETSERVERVERSION:1.1")));
-        QVERIFY(receiver.collecting());
-        feed(toWire(QStringLiteral("1.0:RETSERVERVERSION¤#DATAEND#")));
-        QCOMPARE(messages, QList<QByteArray>{toWire(QStringLiteral("¤RETSERVERVERSION:1.11.0:RETSERVERVERSION¤"))});
-        QVERIFY(!receiver.collecting());
-    }
-
-    void receiverDropsBlockPastLimit()
-    {
-        UpdateReceiver receiver(100);
-        int overflows = 0, ends = 0;
-        qint64 data = 0;
-        auto feed = [&](const QByteArray& bytes) {
-            for (const auto& e : receiver.feed(bytes)) {
-                overflows += e.kind == UpdateReceiver::EventKind::Overflow;
-                ends += e.kind == UpdateReceiver::EventKind::FileEnd;
-                if (e.kind == UpdateReceiver::EventKind::FileData)
-                    data += e.bytes.size();
-            }
-        };
-        feed(toWire(QStringLiteral("#DATASTART#¤RETNEWCLIENT:")) + QByteArray(90, 'a'));
-        feed(QByteArray(90, 'b'));
-        feed(QByteArray(10, 'c') + toWire(QStringLiteral(":RETNEWCLIENT¤#DATAEND#")));
-        QCOMPARE(overflows, 1);
-        QCOMPARE(ends, 0);
-        QVERIFY(data <= 100);
-        receiver.reset();
-        QVERIFY(!receiver.collecting());
     }
 };
 

@@ -1,8 +1,10 @@
 // The receive path: whatever way TCP cuts the stream, every frame comes out
 // whole, once, in order, and as soon as its last byte has arrived.
+#include "protocol/Field.h"
 #include "protocol/Frame.h"
 #include "protocol/Readers.h"
-#include "protocol/ReceiveBuffer.h"
+#include "protocol/StreamReader.h"
+#include "protocol/UpdateReceiver.h"
 
 #include <QtTest>
 
@@ -15,6 +17,49 @@ using namespace quvo::protocol;
 namespace {
 
 const std::string C = "\xA4";
+
+// The bytes of each unit, as the dispatcher gets them: a frame or error text
+// whole, a block's content without its markers.
+// Blank stray text is left out: it carries nothing.
+std::vector<std::string> texts(std::vector<Unit>&& units)
+{
+    std::vector<std::string> out;
+    for (Unit& u : units) {
+        if (!u.isStray() || !trimControl(u.bytes).empty())
+            out.push_back(std::move(u.bytes));
+    }
+    return out;
+}
+
+std::vector<std::string> feed(StreamReader& r, std::string_view bytes)
+{
+    std::vector<Unit> units;
+    r.feed(bytes, units);
+    return texts(std::move(units));
+}
+
+// The short wait after a read has passed.
+std::vector<std::string> quiet(StreamReader& r)
+{
+    std::vector<Unit> units;
+    r.waitElapsed(units);
+    return texts(std::move(units));
+}
+
+// Kind and bytes of every token, stray text between two others joined.
+std::vector<std::pair<TokenKind, std::string>> flatten(const std::vector<Unit>& units)
+{
+    std::vector<std::pair<TokenKind, std::string>> out;
+    for (const Unit& u : units) {
+        for (const Token& t : u.tokens) {
+            if (t.kind == TokenKind::Stray && !out.empty() && out.back().first == TokenKind::Stray)
+                out.back().second += u.text(t);
+            else
+                out.emplace_back(t.kind, std::string(u.text(t)));
+        }
+    }
+    return out;
+}
 const std::string kStart = "#DATASTART#";
 const std::string kEnd = "#DATAEND#";
 
@@ -151,19 +196,21 @@ struct Outcome {
 
 Outcome feedCut(const std::string& bytes, const std::vector<std::size_t>& cuts)
 {
-    ReceiveBuffer buffer;
+    StreamReader reader;
     Outcome o;
     std::size_t from = 0;
     auto feedTo = [&](std::size_t to) {
-        for (std::string& t : buffer.feed(std::string_view(bytes).substr(from, to - from)))
+        for (std::string& t : feed(reader, std::string_view(bytes).substr(from, to - from)))
             o.texts.push_back(std::move(t));
         from = to;
     };
     for (std::size_t c : cuts)
         feedTo(c);
     feedTo(bytes.size());
-    o.heldAtEnd = buffer.held();
-    o.overflow = buffer.takeOverflow();
+    for (std::string& t : quiet(reader))
+        o.texts.push_back(std::move(t));
+    o.heldAtEnd = reader.held();
+    o.overflow = reader.takeOverflow();
     return o;
 }
 
@@ -198,7 +245,7 @@ QString describe(const std::string& bytes, const std::vector<std::size_t>& cuts,
 
 } // namespace
 
-class ReceiveBufferTests : public QObject {
+class StreamReaderTests : public QObject {
     Q_OBJECT
 private slots:
     void everyCutPointOfShortStreams();
@@ -215,9 +262,15 @@ private slots:
     void oversizeFrameInOneRead();
     void clearForgetsEverything();
     void garbageStaysBounded();
+    void errorTextRules();
+    void heldErrorTextIsBounded();
+    void rawBlockIsLeftToTheCaller();
+    void updateReceiverFindsFileCutAnywhere();
+    void updateReceiverMessagesAroundBlocks();
+    void updateReceiverDropsFileOverLimit();
 };
 
-void ReceiveBufferTests::everyCutPointOfShortStreams()
+void StreamReaderTests::everyCutPointOfShortStreams()
 {
     const std::string list = frame("CURRENTLIST", "Rum:1:255:0:" + C + "%Bo~7~2024-01-01 12:00:00~0~0~~~%" + C
                                                       + ":Lab:2:0:1:" + C + "%%" + C);
@@ -249,7 +302,7 @@ void ReceiveBufferTests::everyCutPointOfShortStreams()
     }
 }
 
-void ReceiveBufferTests::randomCutsOfLongStreams()
+void StreamReaderTests::randomCutsOfLongStreams()
 {
     std::mt19937 rng(11);
     for (int round = 0; round < 150; ++round) {
@@ -269,117 +322,123 @@ void ReceiveBufferTests::randomCutsOfLongStreams()
     }
 }
 
-void ReceiveBufferTests::frameCompletedByLaterReads()
+void StreamReaderTests::frameCompletedByLaterReads()
 {
-    ReceiveBuffer b;
+    StreamReader b;
     const std::string f = frame("CURRENTLIST", "Rum:1:0:0:" + C + "%A~1~~0~0~~~%" + C);
-    QVERIFY(b.feed(f.substr(0, 10)).empty());
-    QVERIFY(b.feed(f.substr(10, 20)).empty());
+    QVERIFY(feed(b, f.substr(0, 10)).empty());
+    QVERIFY(feed(b, f.substr(10, 20)).empty());
     QVERIFY(b.held() > 0);
     // The closing marker itself cut in two.
-    QVERIFY(b.feed(f.substr(30, f.size() - 35)).empty());
-    const auto out = b.feed(f.substr(f.size() - 5));
+    QVERIFY(feed(b, f.substr(30, f.size() - 35)).empty());
+    const auto out = feed(b, f.substr(f.size() - 5));
     QCOMPARE(out, std::vector<std::string>{f});
     QCOMPARE(b.held(), std::size_t(0));
 }
 
-void ReceiveBufferTests::splitEnvelopeMarkers()
+void StreamReaderTests::splitEnvelopeMarkers()
 {
-    ReceiveBuffer b;
+    StreamReader b;
     const std::string f = frame("RETSERVERVERSION", "1.10.4");
-    QVERIFY(b.feed("#DATA").empty());
-    QVERIFY(b.feed("START#" + f + "#DATAE").empty());
-    const auto out = b.feed("ND#");
+    QVERIFY(feed(b, "#DATA").empty());
+    QVERIFY(feed(b, "START#" + f + "#DATAE").empty());
+    const auto out = feed(b, "ND#");
     QCOMPARE(out, std::vector<std::string>{f});
     QCOMPARE(b.held(), std::size_t(0));
     // A lone '#' that turns out not to begin a marker is passed on with the text.
-    QCOMPARE(b.feed("a #"), std::vector<std::string>{"a "});
-    QCOMPARE(b.feed("b"), std::vector<std::string>{"#b"});
+    QCOMPARE(feed(b, "a #"), std::vector<std::string>{"a "});
+    QCOMPARE(feed(b, "b"), std::vector<std::string>{"#b"});
 }
 
-void ReceiveBufferTests::framesBeforeBlockAreNotHeldBack()
+void StreamReaderTests::framesBeforeBlockAreNotHeldBack()
 {
-    ReceiveBuffer b;
+    StreamReader b;
     const std::string f = frame("CURRENTLIST", "Rum:1:0:0:" + C + "%%" + C);
     const std::string g = frame("RETKLINIKNAMN", "K");
-    auto out = b.feed(f + kStart + g.substr(0, 5));
+    auto out = feed(b, f + kStart + g.substr(0, 5));
     QCOMPARE(out, std::vector<std::string>{f});
-    out = b.feed(g.substr(5) + kEnd + " ");
+    out = feed(b, g.substr(5) + kEnd + " ");
     QCOMPARE(out, std::vector<std::string>{g});
 }
 
-void ReceiveBufferTests::backToBackBlocks()
+void StreamReaderTests::backToBackBlocks()
 {
-    ReceiveBuffer b;
+    StreamReader b;
     const std::string f = frame("RETINITEXT", "1");
     const std::string g = frame("RETINITEXT", "2");
-    const auto out = b.feed(kStart + f + kEnd + kStart + g + kEnd);
+    const auto out = feed(b, kStart + f + kEnd + kStart + g + kEnd);
     QCOMPARE(out, (std::vector<std::string>{f, g}));
     // Only the first marker of each kind belongs to the envelope.
-    const auto inner = b.feed(kStart + "x" + kStart + "y" + kEnd);
+    const auto inner = feed(b, kStart + "x" + kStart + "y" + kEnd);
     QCOMPARE(inner, std::vector<std::string>{"x" + kStart + "y"});
 }
 
-void ReceiveBufferTests::errorTexts()
+void StreamReaderTests::errorTexts()
 {
-    ReceiveBuffer b;
-    // Without frame markers, passed on as soon as the read ends.
-    QCOMPARE(b.feed("ERROR: 001"), std::vector<std::string>{"ERROR: 001"});
-    // The marker cut by the read is completed by the next one.
-    QVERIFY(b.feed("ERRO").empty());
-    QCOMPARE(b.feed("R: 001"), std::vector<std::string>{"ERROR: 001"});
+    StreamReader b;
+    // Without frame markers, it is open until the server has gone quiet.
+    QVERIFY(feed(b, "ERROR: 001").empty());
+    QVERIFY(b.errorOpen());
+    QCOMPARE(quiet(b), std::vector<std::string>{"ERROR: 001"});
+    QVERIFY(!b.errorOpen());
+    // The marker cut by the read is completed by the next one, and so is the text.
+    QVERIFY(feed(b, "ERRO").empty());
+    QVERIFY(feed(b, "R: 0").empty());
+    QVERIFY(feed(b, "01").empty());
+    QCOMPARE(quiet(b), std::vector<std::string>{"ERROR: 001"});
     // An error text ends where a frame opens; the frame is not swallowed by it.
     const std::string f = frame("CURRENTLIST", "Rum:1:0:0:" + C + "%%" + C);
-    QCOMPARE(b.feed("ERROR: 5 fel" + f), (std::vector<std::string>{"ERROR: 5 fel", f}));
-    QCOMPARE(b.feed(f + "ERROR: 001"), (std::vector<std::string>{f, "ERROR: 001"}));
+    QCOMPARE(feed(b, "ERROR: 5 fel" + f), (std::vector<std::string>{"ERROR: 5 fel", f}));
+    QCOMPARE(feed(b, f + "ERROR: 001"), std::vector<std::string>{f});
+    QCOMPARE(quiet(b), std::vector<std::string>{"ERROR: 001"});
     QCOMPARE(b.held(), std::size_t(0));
 }
 
-void ReceiveBufferTests::blankReadsInsideBlockAreKept()
+void StreamReaderTests::blankReadsInsideBlockAreKept()
 {
-    ReceiveBuffer b;
-    QVERIFY(b.feed(kStart + C + "RETNEWCLIENT:\x01").empty());
-    QVERIFY(b.feed("  \r\n").empty());
-    QVERIFY(b.feed(std::string("\0", 1)).empty());
-    const auto out = b.feed(":RETNEWCLIENT" + C + kEnd);
+    StreamReader b;
+    QVERIFY(feed(b, kStart + C + "RETNEWCLIENT:\x01").empty());
+    QVERIFY(feed(b, "  \r\n").empty());
+    QVERIFY(feed(b, std::string("\0", 1)).empty());
+    const auto out = feed(b, ":RETNEWCLIENT" + C + kEnd);
     QCOMPARE(out, std::vector<std::string>{C + "RETNEWCLIENT:\x01  \r\n" + std::string("\0", 1) + ":RETNEWCLIENT" + C});
     // Blank reads outside frames are dropped.
-    QVERIFY(b.feed(" \r\n\t").empty());
+    QVERIFY(feed(b, " \r\n\t").empty());
     QCOMPARE(b.held(), std::size_t(0));
 }
 
-void ReceiveBufferTests::brokenFrameDoesNotStallStream()
+void StreamReaderTests::brokenFrameDoesNotStallStream()
 {
-    ReceiveBuffer b;
+    StreamReader b;
     const std::string f = frame("CURRENTLIST", "Rum:1:0:0:" + C + "%%" + C);
-    QVERIFY(b.feed(C + "BROKEN:half").empty());
-    const auto out = b.feed(f);
+    QVERIFY(feed(b, C + "BROKEN:half").empty());
+    const auto out = feed(b, f);
     QCOMPARE(out, (std::vector<std::string>{C + "BROKEN:half", f}));
     QCOMPARE(b.held(), std::size_t(0));
     // The same when the new opening is cut by the reads.
     const std::string stream = C + "BROKEN:half" + f;
     std::vector<std::string> bytewise;
     for (char c : stream)
-        for (auto& t : b.feed(std::string_view(&c, 1)))
+        for (auto& t : feed(b, std::string_view(&c, 1)))
             bytewise.push_back(t);
     QCOMPARE(bytewise, (std::vector<std::string>{C + "BROKEN:half", f}));
     // The call list's own brackets are not mistaken for frame openings.
     const std::string g = frame("CURRENTLIST", "A:1:0:0:" + C + "%X~1~~0~0~~~%" + C + ":B:2:0:1:" + C + "%%" + C);
     std::vector<std::string> all;
     for (char c : g)
-        for (auto& t : b.feed(std::string_view(&c, 1)))
+        for (auto& t : feed(b, std::string_view(&c, 1)))
             all.push_back(t);
     QCOMPARE(all, std::vector<std::string>{g});
 }
 
-void ReceiveBufferTests::overflowOfFrame()
+void StreamReaderTests::overflowOfFrame()
 {
-    ReceiveBuffer b(100);
+    StreamReader b(100);
     const std::string big = frame("CURRENTLIST", std::string(300, 'x'));
     const std::string small = frame("RETKLINIKNAMN", "K");
     std::vector<std::string> out;
     for (std::size_t i = 0; i < big.size(); i += 7) {
-        for (auto& t : b.feed(big.substr(i, 7)))
+        for (auto& t : feed(b, big.substr(i, 7)))
             out.push_back(t);
         QVERIFY(b.held() <= 100 + 7);
     }
@@ -388,93 +447,265 @@ void ReceiveBufferTests::overflowOfFrame()
     QVERIFY(!b.takeOverflow());
     // After the oversized frame (its closing marker cut by the reads) the
     // stream goes on normally: text after it is outside any frame again.
-    QCOMPARE(b.feed("ERROR: 9"), std::vector<std::string>{"ERROR: 9"});
-    QCOMPARE(b.feed(small), std::vector<std::string>{small});
+    QVERIFY(feed(b, "ERROR: 9").empty());
+    QCOMPARE(quiet(b), std::vector<std::string>{"ERROR: 9"});
+    QCOMPARE(feed(b, small), std::vector<std::string>{small});
     QVERIFY(!b.takeOverflow());
     // A frame exactly at the limit is still delivered.
     const std::string atLimit = frame("RETINITEXT", std::string(100 - 24, 'y'));
     QCOMPARE(atLimit.size(), std::size_t(100));
-    QCOMPARE(b.feed(atLimit.substr(0, 50)), std::vector<std::string>{});
-    QCOMPARE(b.feed(atLimit.substr(50)), std::vector<std::string>{atLimit});
+    QCOMPARE(feed(b, atLimit.substr(0, 50)), std::vector<std::string>{});
+    QCOMPARE(feed(b, atLimit.substr(50)), std::vector<std::string>{atLimit});
     QVERIFY(!b.takeOverflow());
 }
 
-void ReceiveBufferTests::overflowOfBlock()
+void StreamReaderTests::overflowOfBlock()
 {
-    ReceiveBuffer b(64);
+    StreamReader b(64);
     std::vector<std::string> out;
-    auto feed = [&](const std::string& s) {
-        for (auto& t : b.feed(s))
+    auto feedB = [&](const std::string& s) {
+        for (auto& t : feed(b, s))
             out.push_back(t);
         QVERIFY(b.held() <= 64 + s.size());
     };
-    feed(kStart);
+    feedB(kStart);
     for (int i = 0; i < 50; ++i)
-        feed(std::string(10, 'z'));
+        feedB(std::string(10, 'z'));
     QVERIFY(b.held() < 64);
-    feed("#DATA");
-    feed("END#");
+    feedB("#DATA");
+    feedB("END#");
     QVERIFY(out.empty());
     QVERIFY(b.takeOverflow());
     const std::string f = frame("RETINITEXT", "v");
-    feed(kStart + f + kEnd);
+    feedB(kStart + f + kEnd);
     QCOMPARE(out, std::vector<std::string>{f});
     QVERIFY(!b.takeOverflow());
 }
 
-void ReceiveBufferTests::oversizeFrameInOneRead()
+void StreamReaderTests::oversizeFrameInOneRead()
 {
     // The decision does not depend on how the bytes were cut.
-    ReceiveBuffer b(50);
+    StreamReader b(50);
     const std::string big = frame("RETINITEXT", std::string(60, 'x'));
     const std::string small = frame("RETINITEXT", "ok");
-    QCOMPARE(b.feed(big + small), std::vector<std::string>{small});
+    QCOMPARE(feed(b, big + small), std::vector<std::string>{small});
     QVERIFY(b.takeOverflow());
 }
 
-void ReceiveBufferTests::clearForgetsEverything()
+void StreamReaderTests::clearForgetsEverything()
 {
-    ReceiveBuffer b;
-    QVERIFY(b.feed(kStart + "abc").empty());
+    StreamReader b;
+    QVERIFY(feed(b, kStart + "abc").empty());
     QVERIFY(b.held() > 0);
     b.clear();
     QCOMPARE(b.held(), std::size_t(0));
     const std::string f = frame("RETINITEXT", "v");
-    QCOMPARE(b.feed(f), std::vector<std::string>{f});
+    QCOMPARE(feed(b, f), std::vector<std::string>{f});
 }
 
-void ReceiveBufferTests::garbageStaysBounded()
+void StreamReaderTests::garbageStaysBounded()
 {
     // Pieces of markers in random order: whatever arrives, what is held stays
-    // within the limit plus what a cut marker needs, and nothing is made up.
+    // within the limit plus what a cut marker needs, nothing is made up, and
+    // the reads' cuts change nothing.
     const char* pieces[] = {"\xA4", "A", "CURRENTLIST", ":", "%", "~", "#DATASTART#", "#DATAEND#", "#DATA",
                             "ERROR: 001", "ERR", " ", ":CURRENTLIST\xA4", "\xA4RETINITEXT:", ":RETINITEXT\xA4"};
     std::mt19937 rng(3);
     for (int round = 0; round < 300; ++round) {
-        ReceiveBuffer b(40);
+        StreamReader b(40);
         std::string sent;
-        std::size_t emitted = 0;
+        std::vector<Unit> cut;
         for (int i = 0; i < 200; ++i) {
             std::string chunk;
             for (int k = 1 + rng() % 6; k > 0; --k)
                 chunk += pieces[rng() % 15];
             sent += chunk;
-            for (const std::string& t : b.feed(chunk)) {
-                emitted += t.size();
-                // The readers take whatever the dispatcher may hand them.
-                const CallList l = readCurrentList(t);
-                QVERIFY(l.confirmed <= l.callersRead);
-                readAllCallables(t);
-                readStationCallables(t);
-                readClientData(t);
-            }
+            b.feed(chunk, cut);
             QVERIFY(b.held() <= 40 + 70);
         }
+        b.waitElapsed(cut);
+        std::size_t emitted = 0;
+        for (const Unit& u : cut) {
+            emitted += u.bytes.size();
+            for (const Token& t : u.tokens) {
+                if (t.kind != TokenKind::Frame)
+                    continue;
+                // The readers take whatever the dispatcher may hand them.
+                const CallList l = readCurrentList(u.frameCopy(t));
+                QVERIFY(l.confirmed <= l.callersRead);
+                readAllCallables(u.frameCopy(t));
+                readClientData(u.frameCopy(t));
+            }
+        }
         QVERIFY(emitted <= sent.size());
-        b.takeOverflow();
+        StreamReader whole(40);
+        std::vector<Unit> one;
+        whole.feed(sent, one);
+        whole.waitElapsed(one);
+        QVERIFY(flatten(cut) == flatten(one));
+        QCOMPARE(b.takeOverflow(), whole.takeOverflow());
     }
 }
 
-QObject* createReceiveBufferTests() { return new ReceiveBufferTests; }
+void StreamReaderTests::errorTextRules()
+{
+    StreamReader r;
+    std::vector<Unit> units;
+    // An error text inside a frame is none; inside a broken frame it is, up
+    // to the opening that broke it. The last "ERROR" is no cut marker.
+    const std::string ini = frame("RETINITEXT", "ERROR: x");
+    r.feed(ini + C + "CURRENTLIST:A:ERROR: 5" + frame("RETKLINIKNAMN", "K") + "ERROR: DATABASE ERROR", units);
+    r.waitElapsed(units);
+    const std::vector<std::pair<TokenKind, std::string>> want = {
+        {TokenKind::Frame, ini},
+        {TokenKind::Stray, C + "CURRENTLIST:A:"},
+        {TokenKind::ErrorText, "ERROR: 5"},
+        {TokenKind::Frame, frame("RETKLINIKNAMN", "K")},
+        {TokenKind::ErrorText, "ERROR: DATABASE ERROR"}};
+    QVERIFY(flatten(units) == want);
+    // A block start ends an error text; inside the block the block's end does.
+    units.clear();
+    r.feed("ERROR: 7" + kStart + "ERROR: 8" + kEnd, units);
+    QVERIFY(!r.errorOpen());
+    QCOMPARE(units.size(), std::size_t(2));
+    QCOMPARE(units[0].bytes, std::string("ERROR: 7"));
+    QVERIFY(units[1].isBlock());
+    QCOMPARE(std::string(units[1].text(units[1].tokens[1])), std::string("ERROR: 8"));
+    // The wait ends the text, but not a frame opening cut by the read.
+    units.clear();
+    const std::string f = frame("CURRENTLIST", "A:1:0:0:");
+    r.feed("ERROR: 9 " + f.substr(0, 4), units);
+    r.waitElapsed(units);
+    r.feed(f.substr(4), units);
+    QCOMPARE(texts(std::move(units)), (std::vector<std::string>{"ERROR: 9 ", f}));
+}
 
-#include "tst_receivebuffer.moc"
+void StreamReaderTests::heldErrorTextIsBounded()
+{
+    // An error text that never ends is held within the limit, reported once,
+    // and the stream goes on behind it.
+    StreamReader r(1000);
+    std::vector<Unit> units;
+    r.feed("ERROR: ", units);
+    for (int i = 0; i < 100; ++i) {
+        r.feed(std::string(100, 'x'), units);
+        QVERIFY(r.held() <= 1000 + 100);
+    }
+    QVERIFY(r.takeOverflow());
+    const std::string f = frame("RETINITEXT", "v");
+    r.feed(f, units);
+    QCOMPARE(texts(std::move(units)), std::vector<std::string>{f});
+    QVERIFY(!r.takeOverflow());
+}
+
+void StreamReaderTests::rawBlockIsLeftToTheCaller()
+{
+    StreamReader r;
+    r.setRawBlockOpening(C + "RAW:");
+    std::vector<Unit> units;
+    const std::string before = frame("RETINITEXT", "v");
+    // Whether the block is raw is known only with its opening whole.
+    QCOMPARE(r.feed(before + kStart + C + "RA", units), before.size() + kStart.size() + 3);
+    QVERIFY(!r.inRawBlock());
+    QCOMPARE(r.feed("W:data", units), std::size_t(2));
+    QVERIFY(r.inRawBlock());
+    QCOMPARE(r.feed("more", units), std::size_t(0));
+    QCOMPARE(texts(std::move(units)), std::vector<std::string>{before});
+    r.endRawBlock();
+    units.clear();
+    r.feed(kStart + C + "RAT:x:RAT" + C + kEnd, units);
+    QVERIFY(units.size() == 1 && units[0].isBlock());
+}
+
+void StreamReaderTests::updateReceiverFindsFileCutAnywhere()
+{
+    const std::string closing = ":RETNEWCLIENT" + C + kEnd;
+    const std::string file = "head" + std::string(40, ' ') + kEnd + std::string(5, '\0') + "tail";
+    const std::string stream = frame("RETSERVERVERSION", "1.10.4") + kStart + C + "RETNEWCLIENT:" + file + closing;
+    for (std::size_t piece = 1; piece <= stream.size(); ++piece) {
+        UpdateReceiver receiver;
+        std::string got;
+        int begins = 0, ends = 0, messages = 0;
+        for (std::size_t off = 0; off < stream.size(); off += piece) {
+            for (const auto& e : receiver.feed(std::string_view(stream).substr(off, piece))) {
+                begins += e.kind == UpdateReceiver::EventKind::FileBegin;
+                ends += e.kind == UpdateReceiver::EventKind::FileEnd;
+                messages += e.kind == UpdateReceiver::EventKind::Message;
+                if (e.kind == UpdateReceiver::EventKind::FileData)
+                    got += e.bytes;
+            }
+        }
+        QCOMPARE(messages, 1);
+        QCOMPARE(begins, 1);
+        QCOMPARE(ends, 1);
+        QVERIFY(got == file);
+        QVERIFY(!receiver.collecting());
+    }
+    // The closing markers inside the file, with more of the file behind them
+    // in the same read, are file bytes.
+    const std::string inner = "a" + closing + "more bytes of the file";
+    UpdateReceiver receiver;
+    std::string got;
+    for (const auto& e : receiver.feed(kStart + C + "RETNEWCLIENT:" + inner + closing + "\r\n"))
+        if (e.kind == UpdateReceiver::EventKind::FileData)
+            got += e.bytes;
+    QVERIFY(got == inner);
+}
+
+void StreamReaderTests::updateReceiverMessagesAroundBlocks()
+{
+    UpdateReceiver receiver;
+    std::vector<std::string> messages;
+    auto feedR = [&](const std::string& bytes) {
+        auto events = receiver.feed(bytes);
+        if (receiver.errorOpen()) {
+            auto more = receiver.waitElapsed();
+            events.insert(events.end(), more.begin(), more.end());
+        }
+        for (const auto& e : events)
+            if (e.kind == UpdateReceiver::EventKind::Message)
+                messages.push_back(e.message.bytes);
+    };
+    feedR(" \r\n\t");
+    QVERIFY(messages.empty());
+    // A version answer cut in two reads is handled once, whole.
+    feedR(C + "RETSERVERVERSION:1.1");
+    QVERIFY(messages.empty());
+    feedR("0.4:RETSERVERVERSION" + C);
+    QCOMPARE(messages, std::vector<std::string>{frame("RETSERVERVERSION", "1.10.4")});
+    messages.clear();
+    // An enveloped answer over three reads, its start marker cut too.
+    feedR("#DATAST");
+    feedR("ART#" + C + "RETSERVERVERSION:1.1");
+    QVERIFY(receiver.collecting());
+    feedR("1.0:RETSERVERVERSION" + C + kEnd + "ERROR: 5 fel");
+    QCOMPARE(messages, (std::vector<std::string>{frame("RETSERVERVERSION", "1.11.0"), "ERROR: 5 fel"}));
+    QVERIFY(!receiver.collecting());
+}
+
+void StreamReaderTests::updateReceiverDropsFileOverLimit()
+{
+    UpdateReceiver receiver(100);
+    int overflows = 0, ends = 0;
+    std::size_t data = 0;
+    auto feedR = [&](const std::string& bytes) {
+        for (const auto& e : receiver.feed(bytes)) {
+            overflows += e.kind == UpdateReceiver::EventKind::Overflow;
+            ends += e.kind == UpdateReceiver::EventKind::FileEnd;
+            if (e.kind == UpdateReceiver::EventKind::FileData)
+                data += e.bytes.size();
+        }
+    };
+    feedR(kStart + C + "RETNEWCLIENT:" + std::string(90, 'a'));
+    feedR(std::string(90, 'b'));
+    feedR(std::string(10, 'c') + ":RETNEWCLIENT" + C + kEnd);
+    QCOMPARE(overflows, 1);
+    QCOMPARE(ends, 0);
+    QVERIFY(data <= 100);
+    receiver.reset();
+    QVERIFY(!receiver.collecting());
+}
+
+QObject* createStreamReaderTests() { return new StreamReaderTests; }
+
+#include "tst_streamreader.moc"
