@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything, runs the whole test suite, builds and checks the Debian
 # package, then the protocol, common, device, core and update tests again
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# under AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz target
+# for QUVO_FUZZ_SECONDS (default 60) seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh
@@ -23,3 +24,17 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # One at a time: the device tests measure timer phases.
 (cd build-asan && ctest --output-on-failure -j1)
+
+echo "== fuzz targets, ${QUVO_FUZZ_SECONDS:-60} s each =="
+# The stream reader and the dispatcher on whatever a server may send; any
+# finding (crash, sanitizer report, broken property) fails the run and leaves
+# its input in build-fuzz/.
+CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUVO_FUZZ=ON \
+  -DQUVO_BENCH=OFF >/dev/null
+cmake --build build-fuzz -j2 --target fuzz_stream fuzz_dispatch
+for target in stream dispatch; do
+  work=$(mktemp -d)
+  build-fuzz/bin/fuzz_$target -max_total_time="${QUVO_FUZZ_SECONDS:-60}" -timeout=10 -rss_limit_mb=2048 \
+    -print_final_stats=1 -dict=fuzz/quvo.dict -artifact_prefix=build-fuzz/ "$work" fuzz/corpus/$target
+  rm -rf "$work"
+done

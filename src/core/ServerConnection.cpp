@@ -266,6 +266,9 @@ void ServerConnection::sendHandshake()
 
 void ServerConnection::onSocketDisconnected()
 {
+    // A closed connection ends an error text as well as a wait would.
+    m_errorTimer.stop();
+    releaseHeldError();
     if (m_closingByUs)
         return; // closeSocket runs the loss handling itself
     if (m_connectedNow)

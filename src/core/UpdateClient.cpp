@@ -564,6 +564,10 @@ void UpdateClient::UpdateSocketError(QAbstractSocket::SocketError error)
 void UpdateClient::UpdateSocketDisconnect()
 {
     UpdateSocketRead();
+    // A closed connection ends an error text as well as a wait would.
+    m_errorTimer.stop();
+    auto events = m_receiver.waitElapsed();
+    handleEvents(events);
     // Without the connection no answer and no file can come any more.
     if (m_phase == Phase::Answer || m_phase == Phase::Download)
         finish(false);

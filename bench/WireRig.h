@@ -1,0 +1,152 @@
+#pragma once
+// The real client core in its own thread with its own event loop, connected
+// over loopback to a bare server socket in the calling thread, which watches
+// the Telldus simulator's log for the receiver's switching.
+#include "common/SettingsStore.h"
+#include "common/UserInterface.h"
+#include "core/HardwareClient.h"
+
+#include <QDir>
+#include <QMetaObject>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quvo::bench {
+
+using Clock = std::chrono::steady_clock;
+
+inline std::string frame(const std::string& tag, const std::string& body)
+{
+    return "\xA4" + tag + ":" + body + ":" + tag + "\xA4";
+}
+
+inline const std::string kUnconfirmed =
+    frame("CURRENTLIST", "Lakare:1:255:0:\xA4%Reception~7~2026-12-09 10:00:00~255~0~~~%\xA4");
+inline const std::string kConfirmed =
+    frame("CURRENTLIST", "Lakare:1:255:0:\xA4%Reception~7~2026-12-09 10:00:00~255~17~2026-12-09 10:01:00~Anna~%\xA4");
+
+class WireRig {
+public:
+    WireRig()
+    {
+        m_log = m_dir.filePath("telldus.log").toStdString();
+        qputenv("QUVO_TELLDUS_LIBRARY", TELLDUS_SIM_PATH);
+        qputenv("TELLDUS_SIM_DEVICES", "1:Lampa");
+        qputenv("TELLDUS_SIM_LOG", QByteArray::fromStdString(m_log));
+        qputenv("XDG_DATA_HOME", m_dir.filePath("data").toLocal8Bit());
+        QDir::setCurrent(m_dir.path());
+
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr {};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(m_listener, 1);
+        socklen_t len = sizeof addr;
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len);
+        const int port = ntohs(addr.sin_port);
+
+        m_inThread.moveToThread(&m_thread);
+        m_thread.start();
+        const QString dir = m_dir.path();
+        QMetaObject::invokeMethod(
+            &m_inThread,
+            [&, port, dir] {
+                m_client = new HardwareClient(
+                    m_ui, {QStringLiteral("SERVERNAME=127.0.0.1"), QStringLiteral("SERVERPORT=%1").arg(port)},
+                    SettingsLocations{dir + QStringLiteral("/user"), dir + QStringLiteral("/machine")});
+                m_client->state().UpdateCheckPending = false;
+                m_client->FormCreate();
+                // Settings the handshake would otherwise ask the server for.
+                m_client->settings().WriteSetting("QUVO", "ClientNameUseDefault", "1");
+                m_client->settings().WriteSetting("QUVO", "RefreshConnection", "0");
+                m_client->device().Edit1Change(QStringLiteral("Lampa"));
+                m_client->FormActivate();
+            },
+            Qt::BlockingQueuedConnection);
+
+        m_fd = ::accept(m_listener, nullptr, nullptr);
+        const int one = 1;
+        ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        if (m_fd < 0 || !readUntil("GETSERVERVERSION\xA4"))
+            return;
+        send(frame("RETSERVERVERSION", "1.10.4"));
+        m_ready = readUntil("GETKLINIKNAMN\xA4");
+    }
+
+    ~WireRig()
+    {
+        ::close(m_fd);
+        ::close(m_listener);
+        QMetaObject::invokeMethod(&m_inThread, [&] { delete m_client; }, Qt::BlockingQueuedConnection);
+        m_thread.quit();
+        m_thread.wait();
+    }
+
+    bool ready() const { return m_ready; }
+    off_t logSize() const { return fileSize(m_log); }
+
+    void send(const std::string& bytes)
+    {
+        std::size_t off = 0;
+        while (off < bytes.size()) {
+            const ssize_t n = ::send(m_fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+            if (n <= 0)
+                return;
+            off += std::size_t(n);
+        }
+    }
+
+    // Waits until the simulator's log has grown past `from` (one line per switch).
+    bool waitForSwitch(off_t from, std::chrono::milliseconds limit) const
+    {
+        const auto end = Clock::now() + limit;
+        while (fileSize(m_log) <= from) {
+            if (Clock::now() > end)
+                return false;
+            ::usleep(50);
+        }
+        return true;
+    }
+
+private:
+    static off_t fileSize(const std::string& path)
+    {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 ? st.st_size : 0;
+    }
+
+    bool readUntil(const std::string& needle)
+    {
+        std::string got;
+        char buf[4096];
+        while (got.find(needle) == std::string::npos) {
+            const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
+            if (n <= 0)
+                return false;
+            got.append(buf, std::size_t(n));
+        }
+        return true;
+    }
+
+    QTemporaryDir m_dir;
+    std::string m_log;
+    int m_listener = -1;
+    int m_fd = -1;
+    bool m_ready = false;
+    SilentUserInterface m_ui;
+    HardwareClient* m_client = nullptr;
+    QThread m_thread;
+    QObject m_inThread;
+};
+
+} // namespace quvo::bench
