@@ -87,6 +87,8 @@ ServerConnection::ServerConnection(ProgramState& state, SettingsStore& settings,
     connect(&m_socket, &QTcpSocket::disconnected, this, &ServerConnection::onSocketDisconnected);
     connect(&m_socket, &QTcpSocket::readyRead, this, &ServerConnection::ClientSocket1Read);
     m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // What Qt reads ahead of the read slot stays bounded too.
+    m_socket.setReadBufferSize(1024 * 1024);
 
     m_random = [] { return int(QRandomGenerator::global()->bounded(15000)); };
 

@@ -91,6 +91,9 @@ UpdateClient::UpdateClient(ProgramState& state, SettingsStore& settings, ClientI
     connect(&m_socket, &QTcpSocket::readyRead, this, &UpdateClient::UpdateSocketRead);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &UpdateClient::UpdateSocketError);
     connect(&m_socket, &QTcpSocket::disconnected, this, &UpdateClient::UpdateSocketDisconnect);
+    // While a message opened by a read is up, the read is not taken up again;
+    // Qt then holds at most this much and lets TCP hold back the rest.
+    m_socket.setReadBufferSize(1024 * 1024);
     m_errorTimer.setSingleShot(true);
     m_errorTimer.setInterval(100);
     connect(&m_errorTimer, &QTimer::timeout, this, [this] {
