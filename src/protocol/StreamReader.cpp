@@ -123,7 +123,7 @@ void StreamReader::scan(std::vector<Unit>& out)
                     i += kDataEnd.size();
                     continue;
                 }
-                if (!enterBlock(i, out)) {
+                if (!enterBlock(i)) {
                     m_scan = m_raw ? m_scan : i;
                     return;
                 }
@@ -230,9 +230,8 @@ void StreamReader::put(TokenKind kind, std::size_t begin, std::size_t end, std::
     out.push_back(std::move(u));
 }
 
-bool StreamReader::enterBlock(std::size_t markerPos, std::vector<Unit>& out)
+bool StreamReader::enterBlock(std::size_t markerPos)
 {
-    (void)out;
     const std::size_t content = markerPos + kDataStart.size();
     if (!m_rawOpening.empty()) {
         const std::size_t avail = std::min(m_rawOpening.size(), m_buf.size() - content);

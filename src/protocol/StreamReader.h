@@ -82,7 +82,7 @@ private:
     Match openingAt(std::size_t pos, std::size_t& tagLength) const;
     Match markerAt(std::size_t pos, std::string_view marker) const;
     void scan(std::vector<Unit>& out);
-    bool enterBlock(std::size_t markerPos, std::vector<Unit>& out);
+    bool enterBlock(std::size_t markerPos);
     void leaveBlock(std::size_t markerPos, std::vector<Unit>& out);
     void beginFrame(std::size_t pos, std::size_t tagLength);
     void endText(std::size_t end, std::vector<Unit>& out);
