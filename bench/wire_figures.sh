@@ -6,7 +6,7 @@
 # reported as such. Each case may use at most QUVO_BENCH_VMEM_KB of virtual
 # memory (default 8 GiB), so that a runaway does not take the machine with it.
 set -uo pipefail
-build=${1:-build-rel}
+build=${1:-build-release}
 filter=${2:-.}
 bin="$build/bin/bench_wire"
 wait_s=${QUVO_BENCH_WAIT_S:-120}

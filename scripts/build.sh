@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
-# Configures and builds into build/ (after installing what is missing).
+# Configures and builds with a preset of CMakePresets.json, after installing
+# the Debian packages that are missing (none asked for when all are there):
+#   scripts/build.sh                        the dev preset, into build/
+#   scripts/build.sh ci                     the same with warnings as errors
+#   scripts/build.sh PRESET [-DNAME=value ...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+PRESET=${1:-dev}
+[ $# -gt 0 ] && shift
 scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j2
+cmake --preset "$PRESET" "$@"
+cmake --build --preset "$PRESET" -j2

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Builds everything, runs the whole test suite, builds and checks the Debian
-# package, then the protocol, common, device, core and update tests again
-# under AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz target
-# for QUVO_FUZZ_SECONDS (default 60) seconds.
+# Builds everything with warnings as errors (the ci preset), runs the whole
+# test suite, builds and checks the Debian package, then the protocol, common,
+# device, core and update tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then each fuzz target for QUVO_FUZZ_SECONDS
+# (default 60) seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/build.sh
+scripts/build.sh ci
 export QT_QPA_PLATFORM=offscreen
-(cd build && ctest --output-on-failure -j2)
+ctest --preset ci
 
 echo "== Debian package =="
 scripts/package.sh
@@ -17,21 +18,18 @@ echo "== protocol, common, device, core and update tests under ASan and UBSan ==
 # The receive path, the settings store and the core are what a peer or a
 # stored file can reach; they run again with the sanitizers, failing on any report.
 SAN_TESTS="protocol;common;device;core;update"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUVO_SANITIZE=ON -DQUVO_ONLY_BASE=OFF -DQUVO_BENCH=OFF \
-  "-DQUVO_TEST_DIRS=$SAN_TESTS" >/dev/null
-cmake --build build-asan -j2 --target protocol_tests common_tests device_tests core_tests update_tests
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-# One at a time: the device tests measure timer phases.
-(cd build-asan && ctest --output-on-failure -j1)
+cmake --preset asan -DQUVO_ONLY_BASE=OFF "-DQUVO_TEST_DIRS=$SAN_TESTS"
+cmake --build --preset asan -j2 --target protocol_tests common_tests device_tests core_tests update_tests
+# The preset runs them one at a time (the device tests measure timer phases)
+# and fails on any sanitizer report.
+ctest --preset asan
 
 echo "== fuzz targets, ${QUVO_FUZZ_SECONDS:-60} s each =="
 # The stream reader and the dispatcher on whatever a server may send; any
 # finding (crash, sanitizer report, broken property) fails the run and leaves
 # its input in build-fuzz/.
-CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUVO_FUZZ=ON \
-  -DQUVO_BENCH=OFF >/dev/null
-cmake --build build-fuzz -j2 --target fuzz_stream fuzz_dispatch
+cmake --preset fuzz
+cmake --build --preset fuzz -j2 --target fuzz_stream fuzz_dispatch
 for target in stream dispatch; do
   work=$(mktemp -d)
   build-fuzz/bin/fuzz_$target -max_total_time="${QUVO_FUZZ_SECONDS:-60}" -timeout=10 -rss_limit_mb=2048 \
