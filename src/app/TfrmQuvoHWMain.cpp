@@ -19,7 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QKeyEvent>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStyle>
@@ -242,9 +242,9 @@ void TfrmQuvoHWMain::buildControls()
     Button7->setToolTip(kCloseHint);
     connect(Button7, &QPushButton::clicked, this, &TfrmQuvoHWMain::Button7Click);
 
-    // F10 opens the settings whatever control has the focus: the window sees
-    // its controls' keys first.
-    qApp->installEventFilter(this);
+    // F10 opens the settings whatever control of the window has the focus.
+    auto* settingsKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(settingsKey, &QShortcut::activated, this, &TfrmQuvoHWMain::BitBtn1Click);
 
     PopupMenu2 = new QMenu(this);
     PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
@@ -260,20 +260,6 @@ void TfrmQuvoHWMain::buildControls()
         if (reason == QSystemTrayIcon::DoubleClick)
             TrayIcon1DblClick();
     });
-}
-
-bool TfrmQuvoHWMain::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F10
-        && watched->isWidgetType()) {
-        auto* target = static_cast<QWidget*>(watched);
-        if (target == this || isAncestorOf(target)) {
-            event->accept();
-            BitBtn1Click();
-            return true;
-        }
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void TfrmQuvoHWMain::FormCreate()

@@ -33,16 +33,12 @@ bool resolve(QLibrary& lib, const char* symbol, F& target, QStringList& missing)
 
 } // namespace
 
-TelldusLibrary::TelldusLibrary()
-    : m_api(nullptr)
-{
-}
+TelldusLibrary::TelldusLibrary() = default;
 
 TelldusLibrary::~TelldusLibrary()
 {
     if (isLoaded())
         close();
-    delete m_api;
 }
 
 bool TelldusLibrary::load()
@@ -91,7 +87,7 @@ bool TelldusLibrary::load(const QString& fileName)
         m_lib.unload();
         return false;
     }
-    m_api = api.release();
+    m_api = std::move(api);
     m_closed = false;
     return true;
 }

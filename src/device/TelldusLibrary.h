@@ -3,6 +3,7 @@
 // one thread (TelldusWorker's) makes every call.
 #include <QLibrary>
 #include <QString>
+#include <memory>
 
 namespace quvo {
 
@@ -39,7 +40,7 @@ public:
 
 private:
     struct Api;
-    Api* m_api;
+    std::unique_ptr<Api> m_api;
     QLibrary m_lib;
     QString m_error;
     bool m_attempted = false;

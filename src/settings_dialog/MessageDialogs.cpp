@@ -104,12 +104,13 @@ QMessageBox* makeBox(QMessageBox::Icon icon, const QString& title, const QString
 
 void showOkBox(QMessageBox::Icon icon, const QString& title, const QString& text, QWidget* parent)
 {
-    QMessageBox* box = makeBox(icon, title, text, parent);
+    QPointer<QMessageBox> box = makeBox(icon, title, text, parent);
     QPushButton* ok = box->addButton(kButtonOk, QMessageBox::AcceptRole);
     box->setDefaultButton(ok);
     box->setEscapeButton(ok);
     box->exec();
-    delete box;
+    // The parent may have gone, and the box with it, while the box waited.
+    delete box.data();
 }
 
 } // namespace
@@ -139,14 +140,17 @@ void showErrorDialog(const QString& text, QWidget* parent)
 
 bool askYesNoDialog(const QString& text, QWidget* parent)
 {
-    QMessageBox* box = makeBox(QMessageBox::Question, kTitleQuestion, text, parent);
+    QPointer<QMessageBox> box = makeBox(QMessageBox::Question, kTitleQuestion, text, parent);
     QPushButton* yes = box->addButton(kButtonYes, QMessageBox::YesRole);
     QPushButton* no = box->addButton(kButtonNo, QMessageBox::NoRole);
     box->setDefaultButton(yes);
     box->setEscapeButton(no);
     box->exec();
+    // A box that went with its parent was not answered: that is no.
+    if (!box)
+        return false;
     const bool answer = box->clickedButton() == yes;
-    delete box;
+    delete box.data();
     return answer;
 }
 

@@ -736,15 +736,12 @@ void TfrmSystreg::SelectStationCallables(const std::vector<int>& ids)
 }
 
 TfrmSystreg::TfrmSystreg(HardwareClient& client, QWidget* parent)
-    : QDialog(parent), d(new Private(this, client)), m_client(client)
+    : QDialog(parent), d(std::make_unique<Private>(this, client)), m_client(client)
 {
     d->build();
     d->FormCreate();
 }
 
-TfrmSystreg::~TfrmSystreg()
-{
-    delete d;
-}
+TfrmSystreg::~TfrmSystreg() = default;
 
 } // namespace quvo

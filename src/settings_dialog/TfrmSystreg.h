@@ -3,6 +3,7 @@
 // client's name, resources, place, colour and registration.
 #include "common/UserInterface.h"
 #include <QDialog>
+#include <memory>
 #include <vector>
 
 namespace quvo {
@@ -33,7 +34,7 @@ protected:
 
 private:
     struct Private;
-    Private* d;
+    std::unique_ptr<Private> d;
     HardwareClient& m_client;
 };
 
