@@ -234,15 +234,17 @@ private slots:
                  QStringLiteral("Windows10 Blue"));
         QVERIFY(visibleBalloonText().contains(QStringLiteral("Du måste starta om programmet för att temat skall ändras.")));
         QCOMPARE(settings().ReadSetting(kServer, QStringLiteral("ServerPort")), QString::number(newServer.port()));
-        // Written while the old connection was still up.
-        QTRY_VERIFY(oldServer.framesWithTag("SETINITEXT").contains(
-            wire(QStringLiteral("¤SETINITEXT:ServerSettings:ServerPort:%1:SETINITEXT¤").arg(newServer.port()))));
+        // What the save leaves before the reconnect: checked before the event
+        // loop runs again, since the new connection may come up as soon as it does.
         QVERIFY(!m_client->state().HasBeenConnected);
         QVERIFY(m_client->state().UpdateServerVersionText.isEmpty());
         QVERIFY(!tabs()->isTabVisible(1));
         QCOMPARE(w<QLineEdit>("edServerver")->text(), QString());
         QCOMPARE(w<QLineEdit>("edUpdateServername")->text(), QStringLiteral("127.0.0.1"));
         QCOMPARE(w<QSpinBox>("edUpdateServerport")->value(), int(newServer.port()));
+        // Written while the old connection was still up.
+        QTRY_VERIFY(oldServer.framesWithTag("SETINITEXT").contains(
+            wire(QStringLiteral("¤SETINITEXT:ServerSettings:ServerPort:%1:SETINITEXT¤").arg(newServer.port()))));
 
         // The hook connects to the new server; its version message brings the client page back.
         QTRY_VERIFY_WITH_TIMEOUT(tabs()->isTabVisible(1), 5000);
