@@ -105,6 +105,19 @@ const std::string* findName(const State& s, int id)
     return nullptr;
 }
 
+bool readFile(const char* path, std::string& content)
+{
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0)
+        content.append(buf, static_cast<size_t>(n));
+    ::close(fd);
+    return true;
+}
+
 // Last command per id as the log tells it; a line still being written is not
 // a command yet.
 void loadLog(State& s)
@@ -112,15 +125,9 @@ void loadLog(State& s)
     if (s.logPath.empty())
         return; // nothing to learn from: keep what this process sent
     s.lastSent.clear();
-    const int fd = ::open(s.logPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return;
     std::string content;
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0)
-        content.append(buf, static_cast<size_t>(n));
-    ::close(fd);
+    if (!readFile(s.logPath.c_str(), content))
+        return;
 
     size_t pos = 0;
     while (pos < content.size()) {
@@ -163,14 +170,8 @@ Faults currentFaults()
 {
     Faults f;
     if (const char* control = std::getenv("TELLDUS_SIM_CONTROL")) {
-        const int fd = ::open(control, O_RDONLY | O_CLOEXEC);
-        if (fd >= 0) {
-            std::string content;
-            char buf[512];
-            ssize_t n;
-            while ((n = ::read(fd, buf, sizeof buf)) > 0)
-                content.append(buf, static_cast<size_t>(n));
-            ::close(fd);
+        std::string content;
+        if (readFile(control, content)) {
             size_t pos = 0;
             while (pos < content.size()) {
                 size_t end = content.find('\n', pos);
