@@ -107,13 +107,15 @@ public:
     }
 
     // Waits until the simulator's log has grown past `from` (one line per switch).
-    bool waitForSwitch(off_t from, std::chrono::milliseconds limit) const
+    // A pause of 0 spins, for figures in microseconds.
+    bool waitForSwitch(off_t from, std::chrono::milliseconds limit, useconds_t pauseUs = 50) const
     {
         const auto end = Clock::now() + limit;
         while (fileSize(m_log) <= from) {
             if (Clock::now() > end)
                 return false;
-            ::usleep(50);
+            if (pauseUs > 0)
+                ::usleep(pauseUs);
         }
         return true;
     }
