@@ -4,7 +4,14 @@
 // the Telldus simulator's log for the receiver's switching.
 #include "common/SettingsStore.h"
 #include "common/UserInterface.h"
+#include "common/ClientIdentity.h"
+#include "core/Dispatcher.h"
 #include "core/HardwareClient.h"
+#include "core/ServerConnection.h"
+#include "core/UpdateClient.h"
+#include "device/Activation.h"
+#include "device/DeviceController.h"
+#include "device/TelldusWorker.h"
 
 #include <QDir>
 #include <QMetaObject>
@@ -64,12 +71,12 @@ public:
                 m_client = new HardwareClient(
                     m_ui, {QStringLiteral("SERVERNAME=127.0.0.1"), QStringLiteral("SERVERPORT=%1").arg(port)},
                     SettingsLocations{dir + QStringLiteral("/user"), dir + QStringLiteral("/machine")});
-                m_client->state().UpdateCheckPending = false;
+                m_client->parts().state.UpdateCheckPending = false;
                 m_client->FormCreate();
                 // Settings the handshake would otherwise ask the server for.
                 m_client->settings().WriteSetting("QUVO", "ClientNameUseDefault", "1");
                 m_client->settings().WriteSetting("QUVO", "RefreshConnection", "0");
-                m_client->device().Edit1Change(QStringLiteral("Lampa"));
+                m_client->parts().device.Edit1Change(QStringLiteral("Lampa"));
                 m_client->FormActivate();
             },
             Qt::BlockingQueuedConnection);

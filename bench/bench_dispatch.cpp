@@ -9,7 +9,14 @@
 // counted).
 #include "common/SettingsStore.h"
 #include "common/UserInterface.h"
+#include "common/ClientIdentity.h"
+#include "core/Dispatcher.h"
 #include "core/HardwareClient.h"
+#include "core/ServerConnection.h"
+#include "core/UpdateClient.h"
+#include "device/Activation.h"
+#include "device/DeviceController.h"
+#include "device/TelldusWorker.h"
 #include "protocol/StreamReader.h"
 
 #include <benchmark/benchmark.h>
@@ -96,7 +103,7 @@ void BM_Dispatch(benchmark::State& state)
             reader.feed(std::string_view(bytes).substr(pos, kRead), out);
             for (protocol::Unit& u : out) {
                 units += u.tokens.size();
-                client.dispatcher().DispatchServerText(std::move(u));
+                client.parts().dispatcher.DispatchServerText(std::move(u));
             }
             out.clear();
         }

@@ -6,7 +6,6 @@
 #include "app/SignalQuit.h"
 #include "app/TfrmQuvoHWMain.h"
 #include "core/HardwareClient.h"
-#include "core/UpdateClient.h"
 #include "settings_dialog/MessageDialogs.h"
 #include "settings_dialog/Themes.h"
 
@@ -34,7 +33,7 @@ int runDesktop(int argc, char** argv)
     DesktopUi ui;
     HardwareClient client(ui, params);
     // The update client's balloon points at the middle of the whole desktop.
-    client.updater()->setScreenCentreSource([] {
+    client.setScreenCentreSource([] {
         const QRect desktop = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->virtualGeometry() : QRect();
         return QPoint(desktop.width() / 2, desktop.height() / 2);
     });
@@ -45,7 +44,7 @@ int runDesktop(int argc, char** argv)
     // A name that matches no style leaves the platform's look, silently.
     applyStyle(client.settings().ReadSetting(QStringLiteral("KlientSettings"), QStringLiteral("Style")));
 
-    DesktopSession session(client.connection());
+    DesktopSession session(client);
     if (client.settings().readBool(QStringLiteral("QUVO"), QStringLiteral("PreventScreenSaver"), false))
         session.inhibitScreenSaver();
     session.watchSleep();

@@ -1,7 +1,7 @@
 #include "DesktopSession.h"
 
 #include "DesktopTexts.h"
-#include "core/ServerConnection.h"
+#include "core/HardwareClient.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -20,21 +20,21 @@ constexpr int kResumeDelayMs = 10000;
 
 } // namespace
 
-DesktopSession::DesktopSession(ServerConnection& connection, QDBusConnection sessionBus,
+DesktopSession::DesktopSession(HardwareClient& client, QDBusConnection sessionBus,
                                QDBusConnection systemBus, QObject* parent)
     : QObject(parent)
-    , m_connection(connection)
+    , m_client(client)
     , m_sessionBus(std::move(sessionBus))
     , m_systemBus(std::move(systemBus))
 {
     m_resumeTimer.setSingleShot(true);
     m_resumeTimer.setInterval(kResumeDelayMs);
     // The network needs a moment after waking before a connect can succeed.
-    connect(&m_resumeTimer, &QTimer::timeout, this, [this] { m_connection.reopenAfterResume(); });
+    connect(&m_resumeTimer, &QTimer::timeout, this, [this] { m_client.resumeConnection(); });
 }
 
-DesktopSession::DesktopSession(ServerConnection& connection, QObject* parent)
-    : DesktopSession(connection, QDBusConnection::sessionBus(), QDBusConnection::systemBus(), parent)
+DesktopSession::DesktopSession(HardwareClient& client, QObject* parent)
+    : DesktopSession(client, QDBusConnection::sessionBus(), QDBusConnection::systemBus(), parent)
 {
 }
 
@@ -96,7 +96,7 @@ void DesktopSession::PrepareForSleep(bool sleeping)
     emit sleepChanged(sleeping);
     if (sleeping) {
         m_resumeTimer.stop();
-        m_connection.suspend();
+        m_client.suspendConnection();
     } else {
         m_resumeTimer.start();
     }

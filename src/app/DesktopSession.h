@@ -7,14 +7,14 @@
 
 namespace quvo {
 
-class ServerConnection;
+class HardwareClient;
 
 class DesktopSession : public QObject {
     Q_OBJECT
 public:
-    DesktopSession(ServerConnection& connection, QDBusConnection sessionBus, QDBusConnection systemBus,
+    DesktopSession(HardwareClient& client, QDBusConnection sessionBus, QDBusConnection systemBus,
                    QObject* parent = nullptr);
-    explicit DesktopSession(ServerConnection& connection, QObject* parent = nullptr);
+    explicit DesktopSession(HardwareClient& client, QObject* parent = nullptr);
     ~DesktopSession() override;
 
     // Asks org.freedesktop.ScreenSaver for an inhibition that lasts until
@@ -37,7 +37,7 @@ public slots:
     void PrepareForSleep(bool sleeping);
 
 private:
-    ServerConnection& m_connection;
+    HardwareClient& m_client;
     QDBusConnection m_sessionBus;
     QDBusConnection m_systemBus;
     QTimer m_resumeTimer;

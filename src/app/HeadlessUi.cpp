@@ -3,7 +3,6 @@
 #include "app/DesktopSession.h"
 #include "app/SignalQuit.h"
 #include "core/HardwareClient.h"
-#include "core/UpdateClient.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -205,15 +204,15 @@ int runHeadless(int argc, char** argv)
 
     HeadlessUi ui;
     HardwareClient client(ui, params);
-    client.connection().setRetryUnanswered(true);
-    QObject::connect(&client.connection(), &ServerConnection::serverSilent, &client,
+    client.setUnattended(true);
+    QObject::connect(&client, &HardwareClient::serverSilent, &client,
                      [&ui] { ui.log(QStringLiteral("VARNING"), kServerSilent, HeadlessUi::Warning); });
     // A restarted program must come up headless too: without a screen the
     // desktop front end would end at once.
-    client.state().frontEndSwitches = {QStringLiteral("--headless")};
+    client.setFrontEndSwitches({QStringLiteral("--headless")});
     installQuitSignals(&client, [&client] { client.quit(); });
     QObject::connect(&client, &HardwareClient::quitStarted, &client, [&ui, &client] {
-        ui.quitStarted(client.updater() ? client.updater()->startedProgramPid() : 0);
+        ui.quitStarted(client.startedProgramPid());
     });
     try {
         client.FormCreate();
@@ -224,7 +223,7 @@ int runHeadless(int argc, char** argv)
     ui.setSettingsFile(client.settings().userFileFor(QStringLiteral("ServerSettings")));
 
     // Suspend and resume as on the desktop; there is no session bus to ask.
-    DesktopSession session(client.connection(), QDBusConnection(QStringLiteral("quvo-no-session-bus")),
+    DesktopSession session(client, QDBusConnection(QStringLiteral("quvo-no-session-bus")),
                            QDBusConnection::systemBus());
     QObject::connect(&session, &DesktopSession::sleepChanged, &client,
                      [&ui](bool sleeping) { ui.log(QStringLiteral("VILOLÄGE"), sleeping ? kSleeping : kAwake); });

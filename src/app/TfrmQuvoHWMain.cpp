@@ -178,10 +178,10 @@ TfrmQuvoHWMain::TfrmQuvoHWMain(HardwareClient& client, QWidget* parent)
 
     connect(&m_client, &HardwareClient::windowTitleChanged, this, &TfrmQuvoHWMain::applyWindowTitle);
     connect(&m_client, &HardwareClient::quitStarted, this, &TfrmQuvoHWMain::onQuitStarted);
-    connect(&m_client.activation(), &Activation::settingsRestored, this, &TfrmQuvoHWMain::showRestoredActivation);
-    connect(&m_client.device(), &DeviceController::nameRestored, this, &TfrmQuvoHWMain::showRestoredName);
-    connect(&m_client.device(), &DeviceController::focusNameField, this, [this] { Edit1->setFocus(); });
-    connect(&m_client.device(), &DeviceController::faultChanged, this, &TfrmQuvoHWMain::setReceiverFault);
+    connect(&m_client, &HardwareClient::activationRestored, this, &TfrmQuvoHWMain::showRestoredActivation);
+    connect(&m_client, &HardwareClient::deviceNameRestored, this, &TfrmQuvoHWMain::showRestoredName);
+    connect(&m_client, &HardwareClient::deviceNameWanted, this, [this] { Edit1->setFocus(); });
+    connect(&m_client, &HardwareClient::receiverFaultChanged, this, &TfrmQuvoHWMain::setReceiverFault);
 }
 
 TfrmQuvoHWMain::~TfrmQuvoHWMain()
@@ -203,11 +203,11 @@ void TfrmQuvoHWMain::buildControls()
     Label3 = place(new QLabel(kStatusLabel, this), "Label3", 8, 50, 152, 15);
     Panel4 = place(new DeviceStatusPanel(this), "Panel4", 8, 67, 152, 102);
     Panel4->setText(kNotConnected);
-    connect(Panel4, &DeviceStatusPanel::doubleClicked, this, [this] { m_client.device().Panel4DblClick(); });
+    connect(Panel4, &DeviceStatusPanel::doubleClicked, this, [this] { m_client.switchByHand(); });
 
     Label2 = place(new QLabel(kDeviceNameLabel, this), "Label2", 168, 50, 247, 15);
     Edit1 = place(new QLineEdit(this), "Edit1", 168, 67, 171, 23);
-    connect(Edit1, &QLineEdit::textChanged, this, [this](const QString& text) { m_client.device().Edit1Change(text); });
+    connect(Edit1, &QLineEdit::textChanged, this, [this](const QString& text) { m_client.setDeviceName(text); });
     BitBtn2 = place(new QPushButton(kConnectButton, this), "BitBtn2", 343, 66, 72, 25);
     BitBtn2->setIcon(style()->standardIcon(QStyle::SP_DialogApplyButton));
     connect(BitBtn2, &QPushButton::clicked, this, &TfrmQuvoHWMain::connectDevice);
@@ -227,12 +227,12 @@ void TfrmQuvoHWMain::buildControls()
     Label5 = place(new QLabel(kBlinkUnit, GroupBox1), "Label5", 161, 75, 82, 15);
 
     // Both radio buttons share the one mode handler.
-    const auto modeClicked = [this] { m_client.activation().setSecondsMode(RadioButton1->isChecked()); };
+    const auto modeClicked = [this] { m_client.setActivationSecondsMode(RadioButton1->isChecked()); };
     connect(RadioButton1, &QRadioButton::clicked, this, modeClicked);
     connect(RadioButton2, &QRadioButton::clicked, this, modeClicked);
-    connect(SpinEdit1, &QSpinBox::valueChanged, this, [this](int seconds) { m_client.activation().SpinEdit1Change(seconds); });
-    connect(SpinEdit2, &QSpinBox::valueChanged, this, [this](int ms) { m_client.activation().SpinEdit2Change(ms); });
-    connect(CheckBox1, &QCheckBox::clicked, this, [this](bool checked) { m_client.activation().CheckBox1Click(checked); });
+    connect(SpinEdit1, &QSpinBox::valueChanged, this, [this](int seconds) { m_client.setActivationSeconds(seconds); });
+    connect(SpinEdit2, &QSpinBox::valueChanged, this, [this](int ms) { m_client.setBlinkInterval(ms); });
+    connect(CheckBox1, &QCheckBox::clicked, this, [this](bool checked) { m_client.setBlink(checked); });
 
     Panel3 = place(new QFrame(this), "Panel3", 0, kClientHeight - 29, kClientWidth, 29);
     Panel3->setFrameStyle(QFrame::Panel | QFrame::Raised);
@@ -298,16 +298,16 @@ void TfrmQuvoHWMain::showRestoredName(const QString& name)
 
 void TfrmQuvoHWMain::showRestoredActivation()
 {
-    Activation& a = m_client.activation();
+    const HardwareClient::ActivationChoice a = m_client.activationChoice();
     const QSignalBlocker b1(SpinEdit1);
     const QSignalBlocker b2(SpinEdit2);
     const QSignalBlocker b3(CheckBox1);
     const QSignalBlocker b4(RadioButton1);
     const QSignalBlocker b5(RadioButton2);
-    SpinEdit1->setValue(a.seconds());
-    SpinEdit2->setValue(a.blinkIntervalMs());
-    CheckBox1->setChecked(a.blink());
-    if (a.secondsMode())
+    SpinEdit1->setValue(a.seconds);
+    SpinEdit2->setValue(a.blinkIntervalMs);
+    CheckBox1->setChecked(a.blink);
+    if (a.secondsMode)
         RadioButton1->setChecked(true);
     else
         RadioButton2->setChecked(true);
@@ -315,12 +315,12 @@ void TfrmQuvoHWMain::showRestoredActivation()
 
 void TfrmQuvoHWMain::connectDevice()
 {
-    m_client.device().BitBtn2Click();
+    m_client.connectDevice();
 }
 
 void TfrmQuvoHWMain::BitBtn1Click()
 {
-    m_client.ui().showSettingsDialog(SettingsPage::ServerSettings);
+    m_client.openSettings();
 }
 
 void TfrmQuvoHWMain::Button7Click()

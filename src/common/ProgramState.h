@@ -24,4 +24,13 @@ struct ProgramState {
     QString programFilePath;     // the running program file
 };
 
+// The first server version that answers GETSTATIONCALLABLES. The test is a
+// plain comparison of character codes, so "1.10.10" counts as older.
+inline constexpr const char* kFirstStationCallablesVersion = "1.10.4";
+
+inline bool isCurrentServer(const QString& versionText)
+{
+    return QString::compare(versionText, QLatin1String(kFirstStationCallablesVersion), Qt::CaseSensitive) >= 0;
+}
+
 } // namespace quvo

@@ -1,9 +1,18 @@
 #include "core/HardwareClient.h"
 
+#include "common/ClientIdentity.h"
+#include "common/Codec.h"
 #include "common/Paths.h"
+#include "core/Dispatcher.h"
+#include "core/ServerConnection.h"
 #include "core/UpdateClient.h"
+#include "device/Activation.h"
+#include "device/DeviceController.h"
+#include "device/TelldusWorker.h"
+#include "protocol/Messages.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 
 namespace quvo {
 
@@ -43,6 +52,12 @@ HardwareClient::HardwareClient(UserInterface& frontEnd, const QStringList& param
     m_dispatcher->setMinimizeTimerStarter([this] { m_minimizeTimer.start(); });
     connect(m_dispatcher.get(), &Dispatcher::clinicNameChanged, this,
             [this] { emit windowTitleChanged(windowTitle()); });
+
+    connect(m_activation.get(), &Activation::settingsRestored, this, &HardwareClient::activationRestored);
+    connect(m_device.get(), &DeviceController::nameRestored, this, &HardwareClient::deviceNameRestored);
+    connect(m_device.get(), &DeviceController::focusNameField, this, &HardwareClient::deviceNameWanted);
+    connect(m_device.get(), &DeviceController::faultChanged, this, &HardwareClient::receiverFaultChanged);
+    connect(m_connection.get(), &ServerConnection::serverSilent, this, &HardwareClient::serverSilent);
 }
 
 HardwareClient::~HardwareClient()
@@ -53,6 +68,97 @@ HardwareClient::~HardwareClient()
 }
 
 QString HardwareClient::windowTitle() const { return m_dispatcher->windowTitle(); }
+
+HardwareClient::Parts HardwareClient::parts()
+{
+    return Parts{m_state,       *m_identity,   m_ui,         *m_telldus, *m_device,
+                 *m_activation, *m_connection, *m_dispatcher, *m_updater, m_minimizeTimer};
+}
+
+void HardwareClient::openSettings() { m_ui.showSettingsDialog(SettingsPage::ServerSettings); }
+
+void HardwareClient::connectToServer()
+{
+    if (m_state.ServerConnectHook)
+        m_state.ServerConnectHook(false);
+}
+
+bool HardwareClient::connected() const { return m_connection->isActive(); }
+
+void HardwareClient::requestCallables()
+{
+    const std::string name = toWireString(m_identity->GetClientName());
+    m_connection->sendFrame(QByteArray::fromStdString(protocol::buildGetAllCallables(name)));
+    if (isCurrentServer(m_state.ServerVersionText))
+        m_connection->sendFrame(QByteArray::fromStdString(protocol::buildGetStationCallables(name)));
+}
+
+void HardwareClient::postCallables(const std::vector<int>& ids)
+{
+    m_connection->sendFrame(QByteArray::fromStdString(
+        protocol::buildPostCallables(toWireString(m_identity->GetClientName()), ctHardware, ids)));
+}
+
+void HardwareClient::registerClient(const QString& place, std::int32_t colour)
+{
+    TQUVOClientData& data = m_state.ClientData;
+    m_connection->sendFrame(QByteArray::fromStdString(protocol::buildRegisterWithLopnr(
+        toWireString(m_identity->GetClientName()), ctHardware, toWireString(place), colour, data.Lopnr)));
+    data.FriendlyName = place;
+    data.Color = colour;
+}
+
+void HardwareClient::applyServerSettings(const QString& serverName, int port, int pauseMs)
+{
+    m_settings->WriteSetting(kServer, QStringLiteral("ServerName"), serverName);
+    m_settings->WriteSetting(kServer, QStringLiteral("ServerPort"), QString::number(port));
+
+    // Socket and timer events go on; the person's input waits.
+    QEventLoop loop;
+    QTimer::singleShot(pauseMs, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (m_quitting)
+        return;
+
+    m_connection->forgetServer();
+    // Without a connection the dialog's client page goes.
+    m_ui.setSettingsTabs(SettingsPage::ServerSettings);
+    if (m_quitting)
+        return;
+    connectToServer();
+}
+
+QString HardwareClient::automaticClientName()
+{
+    return m_identity->GetClientComputerName() + QLatin1Char('_') + clientTypeName(ctHardware);
+}
+
+const TCallList& HardwareClient::currentCalls() const { return m_dispatcher->CurrentCalls(); }
+
+void HardwareClient::setDeviceName(const QString& name) { m_device->Edit1Change(name); }
+void HardwareClient::connectDevice() { m_device->BitBtn2Click(); }
+void HardwareClient::switchByHand() { m_device->Panel4DblClick(); }
+
+HardwareClient::ActivationChoice HardwareClient::activationChoice() const
+{
+    return {m_activation->secondsMode(), m_activation->seconds(), m_activation->blinkIntervalMs(),
+            m_activation->blink()};
+}
+
+void HardwareClient::setActivationSecondsMode(bool secondsMode) { m_activation->setSecondsMode(secondsMode); }
+void HardwareClient::setActivationSeconds(int seconds) { m_activation->SpinEdit1Change(seconds); }
+void HardwareClient::setBlinkInterval(int ms) { m_activation->SpinEdit2Change(ms); }
+void HardwareClient::setBlink(bool on) { m_activation->CheckBox1Click(on); }
+
+void HardwareClient::suspendConnection() { m_connection->suspend(); }
+void HardwareClient::resumeConnection() { m_connection->reopenAfterResume(); }
+void HardwareClient::setUnattended(bool on) { m_connection->setRetryUnanswered(on); }
+void HardwareClient::setFrontEndSwitches(const QStringList& switches) { m_state.frontEndSwitches = switches; }
+qint64 HardwareClient::startedProgramPid() const { return m_updater->startedProgramPid(); }
+void HardwareClient::setScreenCentreSource(std::function<QPoint()> source)
+{
+    m_updater->setScreenCentreSource(std::move(source));
+}
 
 void HardwareClient::FormCreate()
 {
@@ -97,7 +203,7 @@ void HardwareClient::FormActivate()
     if (m_firstActivationDone)
         return;
     m_firstActivationDone = true;
-    m_state.HasBeenConnected = false;
+    m_connection->forgetConnectedOnce();
 
     const QString server = m_settings->ReadSettingDef(kServer, QStringLiteral("ServerName"), QStringLiteral("ERROR"));
     if (server.trimmed() == QStringLiteral("ERROR")) {

@@ -2,22 +2,26 @@
 // The program without its windows: creation, first activation and the quit
 // path. Front ends (desktop, headless, tests) drive it and implement
 // UserInterface.
-#include "common/ClientIdentity.h"
 #include "common/ProgramState.h"
 #include "common/SettingsStore.h"
-#include "core/Dispatcher.h"
 #include "core/GuardedUserInterface.h"
-#include "core/ServerConnection.h"
-#include "device/Activation.h"
-#include "device/DeviceController.h"
-#include "device/TelldusWorker.h"
 #include <QObject>
+#include <QPoint>
 #include <QStringList>
 #include <QTimer>
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace quvo {
 
+class Activation;
+class ClientIdentity;
+class DeviceController;
+class Dispatcher;
+class ServerConnection;
+class TelldusWorker;
 class UpdateClient;
 
 class HardwareClient : public QObject {
@@ -39,21 +43,69 @@ public:
     QString windowTitle() const;
     bool autoRegister() const { return m_autoRegister; }
 
-    ProgramState& state() { return m_state; }
+    // What the front ends ask of the program.
+    void openSettings();                       // the dialog on its server page
+    void connectToServer();                    // a fresh connect, not a reconnect
+    bool connected() const;
+    // The dialog's resource lists: the full listing, and this station's
+    // choice where the server knows it; both answer by signal.
+    void requestCallables();
+    void postCallables(const std::vector<int>& ids);
+    void registerClient(const QString& place, std::int32_t colour);
+    // Saves the server's address, waits pauseMs with events running, then
+    // drops the old connection as if never connected and connects anew.
+    void applyServerSettings(const QString& serverName, int port, int pauseMs);
+    QString automaticClientName();             // computer name and program type
+    const TCallList& currentCalls() const;
+
+    void setDeviceName(const QString& name);
+    void connectDevice();                      // looks the receiver up by name
+    void switchByHand();
+    struct ActivationChoice { bool secondsMode; int seconds; int blinkIntervalMs; bool blink; };
+    ActivationChoice activationChoice() const;
+    void setActivationSecondsMode(bool secondsMode);
+    void setActivationSeconds(int seconds);
+    void setBlinkInterval(int ms);
+    void setBlink(bool on);
+
+    // Power handling: suspend closes the connection; resume reopens it.
+    void suspendConnection();
+    void resumeConnection();
+    // Nobody answers questions (headless): a failed first connect is retried.
+    void setUnattended(bool on);
+    // The switches a restarted program needs to come up the same way.
+    void setFrontEndSwitches(const QStringList& switches);
+    // The program a self-update started in this one's place; 0 if none.
+    qint64 startedProgramPid() const;
+    void setScreenCentreSource(std::function<QPoint()> source);
+
+    const ProgramState& state() const { return m_state; }
     SettingsStore& settings() { return *m_settings; }
-    ClientIdentity& identity() { return *m_identity; }
-    UserInterface& ui() { return m_ui; }
-    TelldusWorker& telldus() { return *m_telldus; }
-    DeviceController& device() { return *m_device; }
-    Activation& activation() { return *m_activation; }
-    ServerConnection& connection() { return *m_connection; }
-    Dispatcher& dispatcher() { return *m_dispatcher; }
-    UpdateClient* updater() { return m_updater.get(); }
-    QTimer& minimizeTimer() { return m_minimizeTimer; }
+
+    // Tests and benchmarks drive and inspect the parts one by one; front ends
+    // use the intents above.
+    struct Parts {
+        ProgramState& state;
+        ClientIdentity& identity;
+        UserInterface& ui;
+        TelldusWorker& telldus;
+        DeviceController& device;
+        Activation& activation;
+        ServerConnection& connection;
+        Dispatcher& dispatcher;
+        UpdateClient& updater;
+        QTimer& minimizeTimer;
+    };
+    Parts parts();
 
 signals:
     void windowTitleChanged(const QString& title);
     void quitStarted();             // front ends close their windows
+    void activationRestored();
+    void deviceNameRestored(const QString& name);
+    void deviceNameWanted();        // the name field should take the focus
+    void receiverFaultChanged(bool fault, const QString& reason);
+    void serverSilent();            // the loss handling follows
 
 private:
     GuardedUserInterface m_ui;

@@ -496,6 +496,17 @@ void ServerConnection::stopTimers()
     m_lossTimer.stop();
 }
 
+void ServerConnection::forgetConnectedOnce() { m_state.HasBeenConnected = false; }
+
+void ServerConnection::forgetServer()
+{
+    m_state.ServerVersionText.clear();
+    m_state.UpdateServerVersionText.clear();
+    forgetConnectedOnce();
+    m_state.UpdateCheckPending = true;
+    closeSocket();
+}
+
 void ServerConnection::suspend()
 {
     if (m_mainSocketSet && isActive())

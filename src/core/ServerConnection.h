@@ -58,6 +58,12 @@ public:
     // Close an active connection; its loss handling runs before this returns.
     void closeSocket();
     void stopTimers();                 // ReconnectTimer and Timer3
+    // As if this program had never been connected: a failed connect asks
+    // the person again instead of retrying on its own.
+    void forgetConnectedOnce();
+    // Another server: the old one's versions go, the next connection checks
+    // for updates again, and the old connection closes.
+    void forgetServer();
     // Power handling: suspend closes; resume reopens as a fresh connect.
     void suspend();
     void reopenAfterResume();

@@ -1,19 +1,13 @@
 #pragma once
 // Small rules of the settings dialog that need no widget.
+#include "common/ProgramState.h"
 #include <QColor>
 #include <QString>
 #include <cstdint>
 
 namespace quvo::systreg {
 
-// The first server version that answers GETSTATIONCALLABLES. The test is a
-// plain comparison of character codes, so "1.10.10" counts as older.
-inline constexpr const char* kFirstStationCallablesVersion = "1.10.4";
-
-inline bool isCurrentServer(const QString& versionText)
-{
-    return QString::compare(versionText, QLatin1String(kFirstStationCallablesVersion), Qt::CaseSensitive) >= 0;
-}
+using quvo::isCurrentServer;
 
 // Only the exact flag "F" marks a resource as inactive.
 inline QString callableEntryText(const QString& name, const QString& activeFlag)

@@ -1,15 +1,12 @@
 #include "settings_dialog/TfrmSystreg.h"
 
-#include "common/Codec.h"
 #include "core/HardwareClient.h"
-#include "protocol/Messages.h"
 #include "settings_dialog/Balloon.h"
 #include "settings_dialog/SystregRules.h"
 #include "settings_dialog/Themes.h"
 
 #include <QColorDialog>
 #include <QComboBox>
-#include <QEventLoop>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -22,7 +19,6 @@
 #include <QSpinBox>
 #include <QStyle>
 #include <QTabWidget>
-#include <QTimer>
 #include <climits>
 
 namespace quvo {
@@ -149,9 +145,6 @@ struct TfrmSystreg::Private {
     void buildServerPage();
     void buildClientPage();
 
-    bool socketActive() { return client.connection().isActive(); }
-    void send(const std::string& frame) { client.connection().sendFrame(QByteArray::fromStdString(frame)); }
-    QString clientName() { return client.identity().GetClientName(); }
 
     void FormCreate();
     void PageControl1Change();
@@ -164,7 +157,6 @@ struct TfrmSystreg::Private {
     void ComboBox1Change() { FThemeChanged = true; }
     void loadServerPage();
     void saveServerPage();
-    void pause(int ms);
 
     // Client page
     void loadClientPage();
@@ -401,13 +393,13 @@ void TfrmSystreg::Private::btnSaveClick()
 void TfrmSystreg::Private::FormClose()
 {
     CallablesTargetList = nullptr;
-    if (FClickedSpara && client.state().ServerConnectHook)
-        client.state().ServerConnectHook(false);
+    if (FClickedSpara)
+        client.connectToServer();
 }
 
 void TfrmSystreg::SetTabs(SettingsPage page)
 {
-    const bool active = d->socketActive();
+    const bool active = m_client.connected();
     const int wanted = page == SettingsPage::ClientSettings ? kPageClient : kPageServer;
     ++d->tabChangesFromCode;
     d->PageControl1->setTabVisible(kPageClient, active);
@@ -501,46 +493,18 @@ void TfrmSystreg::Private::loadServerPage()
     edUpdateServerver->setText(client.state().UpdateServerVersionText);
 }
 
-void TfrmSystreg::Private::pause(int ms)
-{
-    // Socket and timer events go on; the user's input waits.
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-}
-
 void TfrmSystreg::Private::saveServerPage()
 {
-    QPointer<TfrmSystreg> alive(q);
     SettingsStore& settings = client.settings();
     if (FThemeChanged) {
         settings.WriteSetting(kSecClient, QStringLiteral("Style"), ComboBox1->currentText());
         ShowInfoBalloon(kThemeRestart, q);
     }
-    settings.WriteSetting(kSecServer, QStringLiteral("ServerName"), edServername->text());
     bool ok = false;
     int port = edServerport->cleanText().trimmed().toInt(&ok);
     if (!ok)
         port = 0;
-    settings.WriteSetting(kSecServer, QStringLiteral("ServerPort"), QString::number(port));
-
-    pause(savePauseMs);
-    if (!alive)
-        return;
-
-    ProgramState& state = client.state();
-    state.ServerVersionText.clear();
-    state.UpdateServerVersionText.clear();
-    state.HasBeenConnected = false;
-    state.UpdateCheckPending = true;
-    client.connection().closeSocket();
-    if (!alive)
-        return;
-    q->SetTabs(SettingsPage::ServerSettings);
-    if (!alive)
-        return;
-    if (state.ServerConnectHook)
-        state.ServerConnectHook(false);
+    client.applyServerSettings(edServername->text(), port, savePauseMs);
 }
 
 // ---- client page ----
@@ -559,15 +523,12 @@ void TfrmSystreg::Private::loadClientPage()
     }
     Edit2->setEnabled(RadioButton2->isChecked());
 
-    Edit1->setText(client.identity().GetClientComputerName() + QLatin1Char('_') + clientTypeName(ctHardware));
+    Edit1->setText(client.automaticClientName());
     Edit3->setText(client.state().ClientData.FriendlyName);
     setSwatch(client.state().ClientData.Color);
 
     CallablesTargetList = ListBox1;
-    const std::string name = toWireString(clientName());
-    send(protocol::buildGetAllCallables(name));
-    if (systreg::isCurrentServer(client.state().ServerVersionText))
-        send(protocol::buildGetStationCallables(name));
+    client.requestCallables();
 }
 
 void TfrmSystreg::Private::saveClientPage()
@@ -584,7 +545,7 @@ void TfrmSystreg::Private::saveClientPage()
     ids.reserve(ListBox2->count());
     for (int i = 0; i < ListBox2->count(); ++i)
         ids.push_back(itemId(ListBox2->item(i)));
-    send(protocol::buildPostCallables(toWireString(clientName()), ctHardware, ids));
+    client.postCallables(ids);
 }
 
 void TfrmSystreg::Private::RadioButton1Click()
@@ -681,11 +642,7 @@ void TfrmSystreg::Private::BitBtn6Click()
         Edit3->setFocus();
         return;
     }
-    TQUVOClientData& data = client.state().ClientData;
-    send(protocol::buildRegisterWithLopnr(toWireString(clientName()), ctHardware, toWireString(place),
-                                          swatchColour, data.Lopnr));
-    data.FriendlyName = place;
-    data.Color = swatchColour;
+    client.registerClient(place, swatchColour);
 }
 
 void TfrmSystreg::LoadAllCallables(const std::vector<CallableItem>& records)
@@ -704,7 +661,7 @@ void TfrmSystreg::LoadAllCallables(const std::vector<CallableItem>& records)
         return;
     // An older server does not answer GETSTATIONCALLABLES: the resources in
     // the current call list are the chosen ones.
-    for (const TCallObject& call : m_client.dispatcher().CurrentCalls()) {
+    for (const TCallObject& call : m_client.currentCalls()) {
         for (int i = 0; i < target->count(); ++i) {
             QListWidgetItem* item = target->item(i);
             if (itemId(item) == call.CallLopnr) {

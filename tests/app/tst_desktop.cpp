@@ -4,7 +4,14 @@
 #include "app/SignalQuit.h"
 #include "app/TfrmQuvoHWMain.h"
 #include "common/Paths.h"
+#include "common/ClientIdentity.h"
+#include "core/Dispatcher.h"
 #include "core/HardwareClient.h"
+#include "core/ServerConnection.h"
+#include "core/UpdateClient.h"
+#include "device/Activation.h"
+#include "device/DeviceController.h"
+#include "device/TelldusWorker.h"
 #include "settings_dialog/Balloon.h"
 #include "settings_dialog/MessageDialogs.h"
 #include "settings_dialog/Themes.h"
@@ -324,7 +331,7 @@ void DesktopTest::restoredDeviceSettingsShown()
     QCOMPARE(w.SpinEdit1->value(), 7);
     QCOMPARE(w.SpinEdit2->value(), 800);
     QVERIFY(w.CheckBox1->isChecked());
-    QCOMPARE(desk.client->activation().activationIntervalMs(), 7000);
+    QCOMPARE(desk.client->parts().activation.activationIntervalMs(), 7000);
     // Showing the restored values writes nothing back but the mode.
     QCOMPARE(desk.stored(kDeviceSection, QStringLiteral("TellStickAktivateTimer")), QStringLiteral("7000"));
     QCOMPARE(desk.stored(kDeviceSection, QStringLiteral("TellStickAktivateMode")), QStringLiteral("1"));
@@ -339,25 +346,25 @@ void DesktopTest::deviceControlsWriteAtOnce()
 
     QTest::keyClicks(w.Edit1, QStringLiteral("Lampa"));
     QCOMPARE(desk.stored(kDeviceSection, QStringLiteral("TellStickDevicename")), QStringLiteral("Lampa"));
-    QCOMPARE(desk.client->device().deviceName(), QStringLiteral("Lampa"));
+    QCOMPARE(desk.client->parts().device.deviceName(), QStringLiteral("Lampa"));
 
     QTest::mouseClick(w.RadioButton1, Qt::LeftButton);
-    QVERIFY(desk.client->activation().secondsMode());
+    QVERIFY(desk.client->parts().activation.secondsMode());
     QCOMPARE(desk.stored(kDeviceSection, QStringLiteral("TellStickAktivateMode")), QStringLiteral("1"));
-    QCOMPARE(desk.client->activation().activationIntervalMs(), 2000);
+    QCOMPARE(desk.client->parts().activation.activationIntervalMs(), 2000);
 
     w.SpinEdit1->setValue(12);
     QCOMPARE(desk.stored(kDeviceSection, QStringLiteral("TellStickAktivateTimer")), QStringLiteral("12000"));
-    QCOMPARE(desk.client->activation().activationIntervalMs(), 12000);
+    QCOMPARE(desk.client->parts().activation.activationIntervalMs(), 12000);
 
     QTest::mouseClick(w.RadioButton2, Qt::LeftButton);
-    QVERIFY(!desk.client->activation().secondsMode());
+    QVERIFY(!desk.client->parts().activation.secondsMode());
     QCOMPARE(desk.stored(kDeviceSection, QStringLiteral("TellStickAktivateMode")), QStringLiteral("2"));
-    QCOMPARE(desk.client->activation().activationIntervalMs(), Activation::kUntilConfirmedMs);
+    QCOMPARE(desk.client->parts().activation.activationIntervalMs(), Activation::kUntilConfirmedMs);
 
     w.SpinEdit2->setValue(1500);
     QCOMPARE(desk.stored(kDeviceSection, QStringLiteral("TellStickIntervalTimer")), QStringLiteral("1500"));
-    QCOMPARE(desk.client->activation().blinkIntervalMs(), 1500);
+    QCOMPARE(desk.client->parts().activation.blinkIntervalMs(), 1500);
 
     QTest::mouseClick(w.CheckBox1, Qt::LeftButton);
     QCOMPARE(desk.stored(kDeviceSection, QStringLiteral("TellStickDoIntervall")), QStringLiteral("-1"));
@@ -369,8 +376,8 @@ void DesktopTest::deviceControlsWriteAtOnce()
     // The library answers from its own thread, a moment later.
     QTest::mouseClick(w.BitBtn2, Qt::LeftButton);
     QTRY_COMPARE(w.Panel4->fill(), QColor(0, 128, 0));
-    desk.client->device().turnOn();
-    desk.client->device().ShowDeviceStatus();
+    desk.client->parts().device.turnOn();
+    desk.client->parts().device.ShowDeviceStatus();
     QTRY_COMPARE(w.Panel4->text(), QStringLiteral("Turned On"));
     QTest::mouseDClick(w.Panel4, Qt::LeftButton);
     QTRY_COMPARE(w.Panel4->text(), QStringLiteral("Turned Off"));
@@ -382,7 +389,7 @@ void DesktopTest::deviceControlsWriteAtOnce()
     w.activateWindow();
     QTest::mouseClick(w.BitBtn2, Qt::LeftButton);
     QCOMPARE(answers.messages, QStringList{QStringLiteral("Enhetsnamn måste anges!")});
-    QCOMPARE(desk.client->device().TellStickDeviceId(), 0);
+    QCOMPARE(desk.client->parts().device.TellStickDeviceId(), 0);
     QCOMPARE(w.focusWidget(), w.Edit1);
 #endif
 }
@@ -392,7 +399,7 @@ void DesktopTest::statusFollowsTheCore()
     Desk desk;
     desk.create();
     TfrmQuvoHWMain& w = *desk.window;
-    UserInterface& ui = desk.client->ui();
+    UserInterface& ui = desk.client->parts().ui;
 
     ui.setStatusText(QStringLiteral("Ej ansluten - försöker ansluta..."));
     QCOMPARE(w.Label1->text(), QStringLiteral("Ej ansluten - försöker ansluta..."));
@@ -438,9 +445,9 @@ void DesktopTest::connectionLifeAgainstServer()
     AutoAnswer& answers = *desk.answers;
     TfrmQuvoHWMain& w = *desk.window;
     // Loss notice after 1.2 s; a retry 2 s after a loss.
-    desk.client->connection().setSupervisionSecondMs(20);
-    desk.client->connection().setRandomSource([] { return 0; });
-    desk.client->connection().setCountdownTickMs(500);
+    desk.client->parts().connection.setSupervisionSecondMs(20);
+    desk.client->parts().connection.setRandomSource([] { return 0; });
+    desk.client->parts().connection.setCountdownTickMs(500);
     QCOMPARE(w.trayState(), TfrmQuvoHWMain::TrayState::NotConnected);
     w.show();
 
@@ -476,16 +483,16 @@ void DesktopTest::connectionLifeAgainstServer()
     control.remove();
     QTRY_COMPARE_WITH_TIMEOUT(w.Panel4->text(), QStringLiteral("Turned On"), 5000);
     QCOMPARE(w.trayState(), TfrmQuvoHWMain::TrayState::Connected);
-    QVERIFY(desk.client->activation().active());
+    QVERIFY(desk.client->parts().activation.active());
     sim.send("confirm 1 Bo");
     QTRY_COMPARE_WITH_TIMEOUT(w.Panel4->text(), QStringLiteral("Turned Off"), 5000);
 
     // Suspend closes the connection; resume reopens it after the delay.
-    DesktopSession session(desk.client->connection(), QDBusConnection(QString()), QDBusConnection(QString()));
+    DesktopSession session(*desk.client, QDBusConnection(QString()), QDBusConnection(QString()));
     QVERIFY(!session.watchSleep());
     session.setResumeDelayMs(200);
     session.PrepareForSleep(true);
-    QVERIFY(!desk.client->connection().isActive());
+    QVERIFY(!desk.client->parts().connection.isActive());
     QVERIFY(w.Label1->text() != QStringLiteral("Ansluten"));
     session.PrepareForSleep(false);
     QVERIFY(session.resumePending());
@@ -709,7 +716,7 @@ void DesktopTest::balloonPointsAtControl()
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
 
-    desk.client->ui().showBalloon(QStringLiteral("Fel"), QStringLiteral("Ange ett namn"), 1, 300,
+    desk.client->parts().ui.showBalloon(QStringLiteral("Fel"), QStringLiteral("Ange ett namn"), 1, 300,
                                   BalloonTarget{QStringLiteral("Edit1"), QPoint()});
     QWidget* balloon = balloonWidget();
     QVERIFY(balloon);
@@ -792,7 +799,7 @@ void DesktopTest::themesByName()
     applyStyle(QStringLiteral("Carbon"));
     Desk desk;
     desk.create();
-    desk.client->ui().setDeviceStatus(QStringLiteral("Turned On"), Indicator::Green);
+    desk.client->parts().ui.setDeviceStatus(QStringLiteral("Turned On"), Indicator::Green);
     const QImage panel = desk.window->Panel4->grab().toImage();
     QCOMPARE(panel.pixelColor(panel.width() / 2, 5), QColor(0, 128, 0));
     applyStyle(QStringLiteral("Windows"));

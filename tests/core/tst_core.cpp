@@ -4,7 +4,14 @@
 #include "ScriptedUi.h"
 
 #include "common/Codec.h"
+#include "common/ClientIdentity.h"
+#include "core/Dispatcher.h"
 #include "core/HardwareClient.h"
+#include "core/ServerConnection.h"
+#include "core/UpdateClient.h"
+#include "device/Activation.h"
+#include "device/DeviceController.h"
+#include "device/TelldusWorker.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -60,11 +67,11 @@ class CoreTest : public QObject {
             params << QStringLiteral("SERVERNAME=127.0.0.1") << QStringLiteral("SERVERPORT=%1").arg(m_server->port());
         m_client = std::make_unique<HardwareClient>(
             *m_ui, params, SettingsLocations{m_dir->filePath("user"), m_dir->filePath("machine")});
-        m_client->connection().setRandomSource([] { return 0; });
-        m_client->connection().setCountdownTickMs(20);
-        m_client->state().UpdateCheckPending = false; // the update check has its own tests
+        m_client->parts().connection.setRandomSource([] { return 0; });
+        m_client->parts().connection.setCountdownTickMs(20);
+        m_client->parts().state.UpdateCheckPending = false; // the update check has its own tests
         m_client->FormCreate();
-        m_client->device().Edit1Change(QStringLiteral("Lampa"));
+        m_client->parts().device.Edit1Change(QStringLiteral("Lampa"));
         if (activate)
             m_client->FormActivate();
         return *m_client;
@@ -119,15 +126,15 @@ private slots:
         QStringList tags = m_server->tags();
         tags.removeAll(QStringLiteral("GETINITEXT"));
         QCOMPARE(tags, (QStringList{"GETSERVERVERSION", "GETCALLLIST", "GETKLINIKNAMN"}));
-        const QByteArray name = toWire(c.identity().GetClientName());
+        const QByteArray name = toWire(c.parts().identity.GetClientName());
         QVERIFY(name.endsWith("_Hardware"));
         QVERIFY(m_server->frames().contains("\xA4GETSERVERVERSION:" + name + ":3:GETSERVERVERSION\xA4"));
         QVERIFY(m_server->frames().contains("\xA4GETCALLLIST:" + name + ":1:GETCALLLIST\xA4"));
         QVERIFY(m_server->frames().contains(QByteArray("\xA4GETKLINIKNAMN:\xA4\xA4" "ADMIN\xA4\xA4:2:GETKLINIKNAMN\xA4")));
         QTRY_COMPARE(m_ui->lastStatus(), QStringLiteral("Ansluten"));
         QCOMPARE(m_ui->lastIndicator(), Indicator::Green);
-        QCOMPARE(c.state().ServerVersionText, QStringLiteral("1.10.4"));
-        QVERIFY(c.state().HasBeenConnected);
+        QCOMPARE(c.parts().state.ServerVersionText, QStringLiteral("1.10.4"));
+        QVERIFY(c.parts().state.HasBeenConnected);
     }
 
     void autoRegisterSendsRegistrationFirst()
@@ -150,9 +157,9 @@ private slots:
         QElapsedTimer t;
         t.start();
         HardwareClient& c = start({});
-        QTRY_VERIFY_WITH_TIMEOUT(c.connection().refreshRunning(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(c.parts().connection.refreshRunning(), 3000);
         QVERIFY2(t.elapsed() < 3000, qPrintable(QString::number(t.elapsed())));
-        QCOMPARE(c.connection().refreshIntervalMs(), 7 * 60000);
+        QCOMPARE(c.parts().connection.refreshIntervalMs(), 7 * 60000);
         QVERIFY(m_server->tags().contains(QStringLiteral("GETINITEXT")));
     }
 
@@ -161,7 +168,7 @@ private slots:
         HardwareClient& c = start({}, true, false);
         c.settings().WriteSetting("QUVO", "RefreshConnection", "-1");
         c.settings().WriteSetting("QUVO", "RefreshConnectionTimer", "1");
-        c.connection().setRefreshMinuteMs(300);
+        c.parts().connection.setRefreshMinuteMs(300);
         c.FormActivate();
         QVERIFY(connectedAndListed());
         QTRY_COMPARE_WITH_TIMEOUT(m_server->connections, 2, 3000);
@@ -196,11 +203,11 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(m_server->connections, 1);
         QVERIFY(!m_server->tags().contains(QStringLiteral("GETCALLLIST")));
-        QVERIFY(!c.connection().countdownRunning());
+        QVERIFY(!c.parts().connection.countdownRunning());
         QCOMPARE(m_ui->lastIndicator(), Indicator::Red);
         // Nothing that came with the refused version is handled.
         QVERIFY(logLines().filter(QStringLiteral("ON")).isEmpty());
-        QVERIFY(c.dispatcher().ClinicName().isEmpty());
+        QVERIFY(c.parts().dispatcher.ClinicName().isEmpty());
     }
 
     // A refused server's texts stay unhandled while its message is open,
@@ -220,9 +227,9 @@ private slots:
         HardwareClient& c = start({});
         QTRY_VERIFY(sent);
         QTRY_COMPARE(m_ui->lastStatus(), QStringLiteral("Fel serverversion 1.10.3 INTE ansluten"));
-        QCOMPARE(c.device().TellStickDeviceId(), 1);
+        QCOMPARE(c.parts().device.TellStickDeviceId(), 1);
         QVERIFY(logLines().filter(QStringLiteral("ON")).isEmpty());
-        QVERIFY(c.dispatcher().ClinicName().isEmpty());
+        QVERIFY(c.parts().dispatcher.ClinicName().isEmpty());
     }
 
     // Lost in the window between Qt's connected signal and its queued handling.
@@ -230,10 +237,10 @@ private slots:
     {
         HardwareClient& c = start({}, true, false);
         bool dropped = false;
-        connect(&c.connection().socket(), &QTcpSocket::connected, this, [&] {
+        connect(&c.parts().connection.socket(), &QTcpSocket::connected, this, [&] {
             if (!dropped) {
                 dropped = true;
-                c.connection().socket().abort();
+                c.parts().connection.socket().abort();
             }
         });
         c.FormActivate();
@@ -281,10 +288,10 @@ private slots:
     {
         HardwareClient& c = start({});
         QVERIFY(connectedAndListed());
-        QTRY_VERIFY(c.device().TellStickDeviceId() == 1);
+        QTRY_VERIFY(c.parts().device.TellStickDeviceId() == 1);
         m_server->send(kUnconfirmed + "ERROR: 17 Databasen svarar inte" + frame("RETKLINIKNAMN", "V\xE5rdcentralen"));
         QTRY_VERIFY(m_ui->infos.contains(QStringLiteral("Servern svarade med följande fel: 17 Databasen svarar inte")));
-        QTRY_COMPARE(c.dispatcher().ClinicName(), QStringLiteral("Vårdcentralen"));
+        QTRY_COMPARE(c.parts().dispatcher.ClinicName(), QStringLiteral("Vårdcentralen"));
         QTRY_COMPARE(logLines(), QStringList{"ON 1"});
         QVERIFY(c.windowTitle().startsWith(QStringLiteral("QUVO Windows Hårdvaruklient för TellStick - Vårdcentralen  version: ")));
     }
@@ -293,26 +300,26 @@ private slots:
     {
         HardwareClient& c = start({});
         QVERIFY(connectedAndListed());
-        QTRY_COMPARE(c.device().TellStickDeviceId(), 1);
+        QTRY_COMPARE(c.parts().device.TellStickDeviceId(), 1);
         m_server->send(kUnconfirmed);
         QTRY_COMPARE(logLines(), QStringList{"ON 1"});
-        QCOMPARE(c.dispatcher().CurrentCalls().size(), std::size_t(1));
-        QCOMPARE(c.dispatcher().CurrentCalls()[0].CallName, QStringLiteral("Läkare"));
-        QCOMPARE(c.dispatcher().CurrentCalls()[0].CurrentCallList.size(), std::size_t(1));
+        QCOMPARE(c.parts().dispatcher.CurrentCalls().size(), std::size_t(1));
+        QCOMPARE(c.parts().dispatcher.CurrentCalls()[0].CallName, QStringLiteral("Läkare"));
+        QCOMPARE(c.parts().dispatcher.CurrentCalls()[0].CurrentCallList.size(), std::size_t(1));
         // A second list with the same open call neither restarts nor re-sends.
         m_server->send(kUnconfirmed);
         QTest::qWait(100);
         QCOMPARE(logLines(), QStringList{"ON 1"});
         m_server->send(kConfirmed);
         QTRY_COMPARE(logLines(), (QStringList{"ON 1", "OFF 1"}));
-        QVERIFY(!c.activation().active());
+        QVERIFY(!c.parts().activation.active());
     }
 
     void callListCutIntoSingleBytesStillSwitches()
     {
         HardwareClient& c = start({});
         QVERIFY(connectedAndListed());
-        QTRY_COMPARE(c.device().TellStickDeviceId(), 1);
+        QTRY_COMPARE(c.parts().device.TellStickDeviceId(), 1);
         m_server->send(kUnconfirmed + kConfirmed.left(20), 1);
         QTRY_COMPARE(logLines(), QStringList{"ON 1"});
         m_server->send(kConfirmed.mid(20), 3);
@@ -322,15 +329,15 @@ private slots:
     void secondsModeEndsOnTimeAndBlinks()
     {
         HardwareClient& c = start({});
-        c.activation().setSecondsMode(true);
-        c.activation().SpinEdit1Change(1);
-        c.activation().SpinEdit2Change(200);
-        c.activation().CheckBox1Click(true);
+        c.parts().activation.setSecondsMode(true);
+        c.parts().activation.SpinEdit1Change(1);
+        c.parts().activation.SpinEdit2Change(200);
+        c.parts().activation.CheckBox1Click(true);
         QVERIFY(connectedAndListed());
-        QTRY_COMPARE(c.device().TellStickDeviceId(), 1);
+        QTRY_COMPARE(c.parts().device.TellStickDeviceId(), 1);
         m_server->send(kUnconfirmed);
-        QTRY_VERIFY(c.activation().active());
-        QTRY_VERIFY_WITH_TIMEOUT(!c.activation().active(), 3000);
+        QTRY_VERIFY(c.parts().activation.active());
+        QTRY_VERIFY_WITH_TIMEOUT(!c.parts().activation.active(), 3000);
         const QStringList lines = logLines();
         // On, then alternating every 200 ms, and off when the second is up.
         QVERIFY2(lines.size() >= 4, qPrintable(lines.join('|')));
@@ -345,19 +352,19 @@ private slots:
     {
         HardwareClient& c = start({});
         QVERIFY(connectedAndListed());
-        QTRY_COMPARE(c.device().TellStickDeviceId(), 1);
+        QTRY_COMPARE(c.parts().device.TellStickDeviceId(), 1);
         bool sent = false;
         m_ui->duringInfo = [&](const QString& text) {
             if (!text.startsWith(QStringLiteral("Det finns inga resurser")) || sent)
                 return;
             sent = true;
             m_server->send(kUnconfirmed);
-            QTRY_VERIFY(c.activation().active());
+            QTRY_VERIFY(c.parts().activation.active());
         };
         m_server->send(kNoEntries);
         QTRY_VERIFY(sent);
         QTest::qWait(100);
-        QVERIFY(c.activation().active());
+        QVERIFY(c.parts().activation.active());
         QCOMPARE(logLines().last(), QStringLiteral("ON 1"));
         QVERIFY(m_ui->dialogs.contains(QStringLiteral("client")));
     }
@@ -415,13 +422,13 @@ private slots:
                 plain(f);
         };
         HardwareClient& c = start({}, true, false);
-        c.connection().setSupervisionSecondMs(20);
-        QSignalSpy silent(&c.connection(), &ServerConnection::serverSilent);
+        c.parts().connection.setSupervisionSecondMs(20);
+        QSignalSpy silent(&c.parts().connection, &ServerConnection::serverSilent);
         c.FormActivate();
         QVERIFY(connectedAndListed());
 
         // The kernel watches the live socket as well.
-        const int fd = int(c.connection().socket().socketDescriptor());
+        const int fd = int(c.parts().connection.socket().socketDescriptor());
         int idle = 0;
         unsigned userTimeout = 0;
         socklen_t len = sizeof idle;
@@ -448,13 +455,13 @@ private slots:
     {
         HardwareClient& c = start({}, true, false);
         c.settings().WriteSetting("ServerSettings", "SuperviseConnection", "0");
-        c.connection().setSupervisionSecondMs(20);
+        c.parts().connection.setSupervisionSecondMs(20);
         c.FormActivate();
         QVERIFY(connectedAndListed());
         QTest::qWait(2000);   // 100 supervision seconds
         QCOMPARE(m_server->tags().count(QStringLiteral("GETKLINIKNAMN")), 1);
         QCOMPARE(m_server->connections, 1);
-        QVERIFY(!c.connection().supervising());
+        QVERIFY(!c.parts().connection.supervising());
     }
 
     // Nobody can answer the question headless: the first attempt is retried,
@@ -464,8 +471,8 @@ private slots:
         const quint16 port = m_server->port();
         m_server->server.close();
         HardwareClient& c = start({"SERVERNAME=127.0.0.1", QStringLiteral("SERVERPORT=%1").arg(port)}, false, false);
-        c.connection().setRetryUnanswered(true);
-        c.connection().setSupervisionSecondMs(20);
+        c.parts().connection.setRetryUnanswered(true);
+        c.parts().connection.setSupervisionSecondMs(20);
         c.FormActivate();
         QTRY_COMPARE_WITH_TIMEOUT(m_ui->notices, QStringList{"!Ingen anslutning till servern på mer än 60 sekunder."}, 5000);
         QCOMPARE(m_ui->questions.size(), 1);
@@ -488,19 +495,19 @@ private slots:
         QElapsedTimer since;
         since.start();
         HardwareClient& c = start({});
-        QSignalSpy evaluated(&c.dispatcher(), &Dispatcher::callListEvaluated);
+        QSignalSpy evaluated(&c.parts().dispatcher, &Dispatcher::callListEvaluated);
         QVERIFY(connectedAndListed());
         m_server->send(kUnconfirmed);
         QTRY_COMPARE_WITH_TIMEOUT(evaluated.count(), 1, 1000);
         QVERIFY2(since.elapsed() < 1000, qPrintable(QString::number(since.elapsed())));
         QCOMPARE(m_ui->lastStatus(), QStringLiteral("Ansluten"));
-        QCOMPARE(c.device().TellStickDeviceId(), 0); // its lookup still waits
+        QCOMPARE(c.parts().device.TellStickDeviceId(), 0); // its lookup still waits
 
         // The service comes back: the device is found and the waiting call
         // switches it on.
         QVERIFY(control.remove());
         QTRY_COMPARE(logLines(), QStringList{"ON 1"});
-        QVERIFY(c.activation().active());
+        QVERIFY(c.parts().activation.active());
 
         // Stalled again: switching off waits on the worker, not here.
         QVERIFY(control.open(QIODevice::WriteOnly));
@@ -520,13 +527,13 @@ private slots:
     {
         HardwareClient& c = start({});
         QVERIFY(connectedAndListed());
-        QTRY_COMPARE(c.device().TellStickDeviceId(), 1);
+        QTRY_COMPARE(c.parts().device.TellStickDeviceId(), 1);
         m_server->send(kUnconfirmed);
-        QTRY_VERIFY(c.activation().active());
+        QTRY_VERIFY(c.parts().activation.active());
         c.quit();
-        QVERIFY(!c.activation().active());
-        QVERIFY(!c.connection().isActive());
-        QVERIFY(!c.connection().countdownRunning());
+        QVERIFY(!c.parts().activation.active());
+        QVERIFY(!c.parts().connection.isActive());
+        QVERIFY(!c.parts().connection.countdownRunning());
         QCOMPARE(logLines(), QStringList{"ON 1"});
     }
 };

@@ -3,7 +3,14 @@
 // operations to a TfrmSystreg, and an in-process call server that records
 // the frames it receives.
 #include "common/Codec.h"
+#include "common/ClientIdentity.h"
+#include "core/Dispatcher.h"
 #include "core/HardwareClient.h"
+#include "core/ServerConnection.h"
+#include "core/UpdateClient.h"
+#include "device/Activation.h"
+#include "device/DeviceController.h"
+#include "device/TelldusWorker.h"
 #include "settings_dialog/TfrmSystreg.h"
 
 #include <QHash>

@@ -78,9 +78,9 @@ class TestSystreg : public QObject {
     {
         settings().WriteSetting(kServer, QStringLiteral("ServerName"), QStringLiteral("127.0.0.1"));
         settings().WriteSetting(kServer, QStringLiteral("ServerPort"), QString::number(server.port()));
-        m_client->connection().ConnectToServer(false);
+        m_client->parts().connection.ConnectToServer(false);
         return QTest::qWaitFor([&] {
-            return m_client->connection().isActive() && m_client->state().ServerVersionText == server.version;
+            return m_client->parts().connection.isActive() && m_client->parts().state.ServerVersionText == server.version;
         }, 5000);
     }
 
@@ -107,13 +107,13 @@ private slots:
         m_ui = std::make_unique<RecordingUi>();
         m_client = std::make_unique<HardwareClient>(*m_ui, QStringList());
         m_client->FormCreate();
-        m_client->identity().setHostNameSource([] { return QStringLiteral("klinik1"); });
-        m_client->identity().setEnvironmentReader([](const char*) { return QString(); });
+        m_client->parts().identity.setHostNameSource([] { return QStringLiteral("klinik1"); });
+        m_client->parts().identity.setEnvironmentReader([](const char*) { return QString(); });
         m_client->settings().setIniWaitMs(300);
         m_updateChecks = 0;
-        m_client->connection().setUpdateCheck([this] {
+        m_client->parts().connection.setUpdateCheck([this] {
             ++m_updateChecks;
-            m_client->connection().updateCheckFinished(false);
+            m_client->parts().connection.updateCheckFinished(false);
         });
         m_dialog = std::make_unique<TfrmSystreg>(*m_client);
         m_dialog->setSavePauseMs(20);
@@ -125,7 +125,7 @@ private slots:
         hideBalloons();
         m_ui->dialog = nullptr;
         m_dialog.reset();
-        m_client->connection().stopTimers();
+        m_client->parts().connection.stopTimers();
         m_client.reset();
         m_ui.reset();
         m_dir.reset();
@@ -182,7 +182,7 @@ private slots:
     void sparaMakesEveryLaterCloseReconnect()
     {
         int hooks = 0;
-        m_client->state().ServerConnectHook = [&](bool reconnect) { QVERIFY(!reconnect); ++hooks; };
+        m_client->parts().state.ServerConnectHook = [&](bool reconnect) { QVERIFY(!reconnect); ++hooks; };
         m_dialog->SetTabs(SettingsPage::ServerSettings);
         m_dialog->show();
         click("btnReturn");
@@ -236,8 +236,8 @@ private slots:
         QCOMPARE(settings().ReadSetting(kServer, QStringLiteral("ServerPort")), QString::number(newServer.port()));
         // What the save leaves before the reconnect: checked before the event
         // loop runs again, since the new connection may come up as soon as it does.
-        QVERIFY(!m_client->state().HasBeenConnected);
-        QVERIFY(m_client->state().UpdateServerVersionText.isEmpty());
+        QVERIFY(!m_client->parts().state.HasBeenConnected);
+        QVERIFY(m_client->parts().state.UpdateServerVersionText.isEmpty());
         QVERIFY(!tabs()->isTabVisible(1));
         QCOMPARE(w<QLineEdit>("edServerver")->text(), QString());
         QCOMPARE(w<QLineEdit>("edUpdateServername")->text(), QStringLiteral("127.0.0.1"));
@@ -393,8 +393,8 @@ private slots:
     void registration()
     {
         FakeCallServer server;
-        m_client->state().ClientData.Color = kColourGreen;
-        m_client->state().ClientData.FriendlyName = QStringLiteral("   ");
+        m_client->parts().state.ClientData.Color = kColourGreen;
+        m_client->parts().state.ClientData.FriendlyName = QStringLiteral("   ");
         QVERIFY(connectTo(server));
         m_dialog->show();
         m_dialog->SetTabs(SettingsPage::ClientSettings);
@@ -412,8 +412,8 @@ private slots:
         QTRY_COMPARE(server.lastFrame("REGISTERUPATEMACHINE"),
                      wire(QStringLiteral("¤REGISTERUPATEMACHINE:%1:3: Rum 3 :32768::0:REGISTERUPATEMACHINE¤")
                               .arg(kAutoName)));
-        QCOMPARE(m_client->state().ClientData.FriendlyName, QStringLiteral(" Rum 3 "));
-        QCOMPARE(m_client->state().ClientData.Color, kColourGreen);
+        QCOMPARE(m_client->parts().state.ClientData.FriendlyName, QStringLiteral(" Rum 3 "));
+        QCOMPARE(m_client->parts().state.ClientData.Color, kColourGreen);
     }
 
     void clientDataAndUnknownClient()
@@ -474,7 +474,7 @@ private slots:
         server.version = version;
         QVERIFY(connectTo(server));
         server.send(QStringLiteral("¤CURRENTLIST:Lab:20:255:0:¤%%¤:Rum A:12:255:1:¤%%¤:CURRENTLIST¤"));
-        QTRY_COMPARE(int(m_client->dispatcher().CurrentCalls().size()), 2);
+        QTRY_COMPARE(int(m_client->parts().dispatcher.CurrentCalls().size()), 2);
 
         m_dialog->show();
         m_dialog->SetTabs(SettingsPage::ClientSettings);
@@ -510,7 +510,7 @@ private slots:
         QTRY_VERIFY(tabs()->isTabVisible(1));
         m_dialog->SetTabs(SettingsPage::ClientSettings);
         server.dropPeer();
-        QTRY_VERIFY(!m_client->connection().isActive());
+        QTRY_VERIFY(!m_client->parts().connection.isActive());
         QCOMPARE(m_dialog->activePage(), SettingsPage::ClientSettings);   // until the next SetTabs
         m_dialog->SetTabs(SettingsPage::ClientSettings);
         QCOMPARE(m_dialog->activePage(), SettingsPage::ServerSettings);
