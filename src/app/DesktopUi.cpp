@@ -45,12 +45,12 @@ QWidget* DesktopUi::findControl(const QString& name) const
     return nullptr;
 }
 
-void DesktopUi::showInfo(const QString& text)
+void DesktopUi::openInfo(const QString& text)
 {
     showInfoDialog(text, dialogParent());
 }
 
-bool DesktopUi::askYesNo(const QString& text)
+bool DesktopUi::openQuestion(const QString& text)
 {
     return askYesNoDialog(text, dialogParent());
 }
@@ -67,72 +67,6 @@ void DesktopUi::showBalloon(const QString& title, const QString& text, int kind,
     quvo::showBalloon(title, text, kind, hideAfterMs, target.point);
 }
 
-void DesktopUi::setStatusText(const QString& text)
-{
-    if (m_window)
-        m_window->setStatusText(text);
-}
-
-void DesktopUi::updateProgress(qint64 bytes)
-{
-    // A slow download must look alive.
-    setStatusText(QStringLiteral("Hämtar ny version: %L1 byte").arg(bytes));
-}
-
-void DesktopUi::showNotice(const QString& text, bool warning)
-{
-    if (m_window)
-        m_window->showTrayNotice(text, warning);
-}
-
-void DesktopUi::setIndicator(Indicator colour)
-{
-    if (m_window)
-        m_window->setIndicator(colour);
-}
-
-void DesktopUi::setWindowTitle(const QString& title)
-{
-    if (m_window)
-        m_window->applyWindowTitle(title);
-}
-
-void DesktopUi::setDeviceStatus(const QString& caption, Indicator colour)
-{
-    if (m_window)
-        m_window->setDeviceStatus(caption, colour);
-}
-
-void DesktopUi::minimizeWindow()
-{
-    if (m_window)
-        m_window->showMinimized();
-}
-
-void DesktopUi::requestQuit()
-{
-    if (m_window)
-        m_window->requestQuit();
-}
-
-bool DesktopUi::settingsDialogVisible() const
-{
-    TfrmSystreg* d = dialog();
-    return d && d->isVisible();
-}
-
-SettingsPage DesktopUi::settingsDialogPage() const
-{
-    TfrmSystreg* d = dialog();
-    return d ? d->activePage() : SettingsPage::ServerSettings;
-}
-
-void DesktopUi::setSettingsTabs(SettingsPage page)
-{
-    if (TfrmSystreg* d = dialog())
-        d->SetTabs(page);
-}
-
 void DesktopUi::showSettingsDialog(SettingsPage page)
 {
     QPointer<TfrmSystreg> d = dialog();
@@ -141,24 +75,6 @@ void DesktopUi::showSettingsDialog(SettingsPage page)
     d->SetTabs(page);
     if (d)
         d->showModalUnlessVisible();
-}
-
-void DesktopUi::setPlacePanelVisible(bool visible)
-{
-    if (TfrmSystreg* d = dialog())
-        d->setPlacePanelVisible(visible);
-}
-
-void DesktopUi::loadAllCallables(const std::vector<CallableItem>& records)
-{
-    if (TfrmSystreg* d = dialog())
-        d->LoadAllCallables(records);
-}
-
-void DesktopUi::selectStationCallables(const std::vector<int>& ids)
-{
-    if (TfrmSystreg* d = dialog())
-        d->SelectStationCallables(ids);
 }
 
 } // namespace quvo

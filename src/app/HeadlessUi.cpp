@@ -89,9 +89,9 @@ QString HeadlessUi::hintFor(const QString& text) const
 }
 
 // Nobody reads a message box on this box: what it would have shown is a warning.
-void HeadlessUi::showInfo(const QString& text) { log(QStringLiteral("INFO"), text + hintFor(text), Warning); }
+void HeadlessUi::openInfo(const QString& text) { log(QStringLiteral("INFO"), text + hintFor(text), Warning); }
 
-bool HeadlessUi::askYesNo(const QString& text)
+bool HeadlessUi::openQuestion(const QString& text)
 {
     log(QStringLiteral("FRÅGA"), text + QStringLiteral(" -> Nej") + hintFor(text), Warning);
     return false;
@@ -166,11 +166,8 @@ void HeadlessUi::setDeviceStatus(const QString& caption, Indicator colour)
         colour == Indicator::Red ? Warning : Info);
 }
 
-void HeadlessUi::setSettingsTabs(SettingsPage page) { m_page = page; }
-
 void HeadlessUi::showSettingsDialog(SettingsPage page)
 {
-    m_page = page;
     log(QStringLiteral("SYSTEMREGISTER"),
         QStringLiteral("skulle öppnas på sidan ") + pageName(page) + QStringLiteral(" (inget fönster i huvudlöst läge)"),
         Warning);
@@ -182,8 +179,6 @@ void HeadlessUi::setPlacePanelVisible(bool visible)
         log(QStringLiteral("SYSTEMREGISTER"), QStringLiteral("plats och färg behöver fyllas i"), Warning);
 }
 
-void HeadlessUi::loadAllCallables(const std::vector<CallableItem>&) {}
-void HeadlessUi::selectStationCallables(const std::vector<int>&) {}
 
 void HeadlessUi::updateProgress(qint64 bytes)
 {
@@ -195,6 +190,20 @@ void HeadlessUi::showNotice(const QString& text, bool warning)
     log(warning ? QStringLiteral("VARNING") : QStringLiteral("NOTIS"), text, warning ? Warning : Info);
 }
 
+void HeadlessUi::follow(HardwareClient& client)
+{
+    QObject::connect(&client, &HardwareClient::statusChanged, &client, [this](const QString& t) { setStatusText(t); });
+    QObject::connect(&client, &HardwareClient::indicatorChanged, &client, [this](Indicator c) { setIndicator(c); });
+    QObject::connect(&client, &HardwareClient::windowTitleChanged, &client,
+                     [this](const QString& t) { setWindowTitle(t); });
+    QObject::connect(&client, &HardwareClient::deviceStatusChanged, &client,
+                     [this](const QString& caption, Indicator c) { setDeviceStatus(caption, c); });
+    QObject::connect(&client, &HardwareClient::placePanelWanted, &client, [this](bool v) { setPlacePanelVisible(v); });
+    QObject::connect(&client, &HardwareClient::downloadProgress, &client, [this](qint64 b) { updateProgress(b); });
+    QObject::connect(&client, &HardwareClient::notice, &client,
+                     [this](const QString& t, bool warning) { showNotice(t, warning); });
+}
+
 int runHeadless(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -204,6 +213,7 @@ int runHeadless(int argc, char** argv)
 
     HeadlessUi ui;
     HardwareClient client(ui, params);
+    ui.follow(client);
     client.setUnattended(true);
     QObject::connect(&client, &HardwareClient::serverSilent, &client,
                      [&ui] { ui.log(QStringLiteral("VARNING"), kServerSilent, HeadlessUi::Warning); });

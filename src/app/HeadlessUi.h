@@ -8,28 +8,24 @@
 
 namespace quvo {
 
+class HardwareClient;
+
 class HeadlessUi : public UserInterface {
 public:
     HeadlessUi();
-    void showInfo(const QString& text) override;
-    bool askYesNo(const QString& text) override;
     void showBalloon(const QString& title, const QString& text, int kind, int hideAfterMs,
                      const BalloonTarget& target) override;
-    void setStatusText(const QString& text) override;
-    void setIndicator(Indicator colour) override;
-    void setWindowTitle(const QString& title) override;
-    void setDeviceStatus(const QString& caption, Indicator colour) override;
-    void minimizeWindow() override {}
-    void requestQuit() override {}
-    bool settingsDialogVisible() const override { return false; }
-    SettingsPage settingsDialogPage() const override { return m_page; }
-    void setSettingsTabs(SettingsPage page) override;
     void showSettingsDialog(SettingsPage page) override;
-    void setPlacePanelVisible(bool visible) override;
-    void loadAllCallables(const std::vector<CallableItem>& records) override;
-    void selectStationCallables(const std::vector<int>& ids) override;
-    void updateProgress(qint64 bytes) override;
-    void showNotice(const QString& text, bool warning) override;
+
+    // What the core announces becomes lines too.
+    void follow(HardwareClient& client);
+    void setStatusText(const QString& text);
+    void setIndicator(Indicator colour);
+    void setWindowTitle(const QString& title);
+    void setDeviceStatus(const QString& caption, Indicator colour);
+    void setPlacePanelVisible(bool visible);
+    void updateProgress(qint64 bytes);
+    void showNotice(const QString& text, bool warning);
 
     // The settings file that hints name: the user's file of this installation.
     void setSettingsFile(const QString& path) { m_settingsFile = path; }
@@ -40,6 +36,10 @@ public:
     ServiceNotifier& notifier() { return m_notifier; }
     // successorPid: the program started in this one's place, 0 if none.
     void quitStarted(qint64 successorPid);
+
+protected:
+    void openInfo(const QString& text) override;
+    bool openQuestion(const QString& text) override;
 
 private:
     // What a person does on a box without the settings dialog, for a text
@@ -52,7 +52,6 @@ private:
     bool m_journal = false;
     QString m_lastFault;           // the fault status last logged as a warning, digits left out
     bool m_quitting = false;
-    SettingsPage m_page = SettingsPage::ServerSettings;
     Indicator m_indicator = Indicator::Red;
     bool m_indicatorKnown = false;
     QString m_title;

@@ -177,6 +177,14 @@ TfrmQuvoHWMain::TfrmQuvoHWMain(HardwareClient& client, QWidget* parent)
     }
 
     connect(&m_client, &HardwareClient::windowTitleChanged, this, &TfrmQuvoHWMain::applyWindowTitle);
+    connect(&m_client, &HardwareClient::statusChanged, this, &TfrmQuvoHWMain::setStatusText);
+    connect(&m_client, &HardwareClient::indicatorChanged, this, &TfrmQuvoHWMain::setIndicator);
+    connect(&m_client, &HardwareClient::deviceStatusChanged, this, &TfrmQuvoHWMain::setDeviceStatus);
+    connect(&m_client, &HardwareClient::minimizeWanted, this, &QWidget::showMinimized);
+    connect(&m_client, &HardwareClient::notice, this, &TfrmQuvoHWMain::showTrayNotice);
+    // A slow download must look alive.
+    connect(&m_client, &HardwareClient::downloadProgress, this,
+            [this](qint64 bytes) { setStatusText(QStringLiteral("Hämtar ny version: %L1 byte").arg(bytes)); });
     connect(&m_client, &HardwareClient::quitStarted, this, &TfrmQuvoHWMain::onQuitStarted);
     connect(&m_client, &HardwareClient::activationRestored, this, &TfrmQuvoHWMain::showRestoredActivation);
     connect(&m_client, &HardwareClient::deviceNameRestored, this, &TfrmQuvoHWMain::showRestoredName);

@@ -84,7 +84,7 @@ public:
     void requestQuit();
     bool quitRequested() const { return m_quitRequested; }
 
-    // Front-end state, set through the UserInterface.
+    // Front-end state, following the core.
     void setStatusText(const QString& text);
     void setIndicator(Indicator colour);
     void setDeviceStatus(const QString& caption, Indicator colour);

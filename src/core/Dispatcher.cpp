@@ -126,8 +126,7 @@ bool Dispatcher::onePass(const Unit& unit, Frames& frames)
     if (const Token* f = frames.take(unit, RetServerVersion)) {
         const QString version = fromWire(readServerVersion(unit.frameCopy(*f)));
         m_state.ServerVersionText = version;
-        if (m_ui.settingsDialogVisible())
-            m_ui.setSettingsTabs(m_ui.settingsDialogPage());
+        emit settingsRefreshWanted();
         if (versionNumber(toWireString(version), 0) < kMinimumVersion) {
             // Before the message: its event loop must not handle what this
             // server sent along with its version, or sends meanwhile.
@@ -136,14 +135,14 @@ bool Dispatcher::onePass(const Unit& unit, Frames& frames)
                           + QStringLiteral("\r") + QStringLiteral("Minst version ") + QStringLiteral("1.10.4")
                           + QStringLiteral(" krävs!"));
             m_connection.closeForGood();
-            m_ui.setStatusText(QStringLiteral("Fel serverversion ") + version + QStringLiteral(" INTE ansluten"));
+            emit statusChanged(QStringLiteral("Fel serverversion ") + version + QStringLiteral(" INTE ansluten"));
             return false;
         }
         const std::string name = toWireString(m_identity.GetClientName());
         m_connection.sendFrame(QByteArray::fromStdString(buildGetCallList(name)));
         m_connection.sendFrame(QByteArray::fromStdString(buildGetKlinikNamn()));
-        m_ui.setIndicator(Indicator::Green);
-        m_ui.setStatusText(QStringLiteral("Ansluten"));
+        emit indicatorChanged(Indicator::Green);
+        emit statusChanged(QStringLiteral("Ansluten"));
         m_connection.connectionEstablished();
     }
 
@@ -151,18 +150,16 @@ bool Dispatcher::onePass(const Unit& unit, Frames& frames)
         m_settings.deliverIniReply(fromWire(readIniText(unit.frameCopy(*f))));
 
     if (const Token* f = frames.take(unit, QuvoClientData)) {
-        m_ui.setPlacePanelVisible(false);
+        emit placePanelWanted(false);
         const ClientDataFields d = readClientData(unit.frameCopy(*f));
         m_state.ClientData.Name = fromWire(d.name);
         m_state.ClientData.FriendlyName = fromWire(d.place);
         m_state.ClientData.Color = d.colour;
-        if (m_ui.settingsDialogVisible())
-            m_ui.setSettingsTabs(SettingsPage::ClientSettings);
+        emit settingsClientPageWanted();
     }
 
     if (const Token* f = frames.take(unit, RetKlinikNamn)) {
         m_clinicName = fromWire(readKlinikNamn(unit.frameCopy(*f)));
-        m_ui.setWindowTitle(windowTitle());
         emit clinicNameChanged(m_clinicName);
     }
 
@@ -170,14 +167,14 @@ bool Dispatcher::onePass(const Unit& unit, Frames& frames)
     // getting it first, so a pair in one text is taken in arrival order.
     auto takeStation = [&] {
         if (const Token* f = frames.take(unit, RetStationCallables))
-            m_ui.selectStationCallables(readStationCallables(unit.frameCopy(*f)));
+            emit stationCallablesLoaded(readStationCallables(unit.frameCopy(*f)));
     };
     auto takeAll = [&] {
         if (const Token* f = frames.take(unit, RetAllCallables)) {
             std::vector<CallableItem> items;
             for (const CallableRecord& r : readAllCallables(unit.frameCopy(*f)))
                 items.push_back(CallableItem{fromWire(r.name), r.id, fromWire(r.activeFlag)});
-            m_ui.loadAllCallables(items);
+            emit callablesLoaded(items);
         }
     };
     if (frames.has(RetStationCallables) && frames.has(RetAllCallables)
@@ -198,7 +195,7 @@ void Dispatcher::handleError(std::string_view errorText)
 {
     if (errorText.find("ERROR: 001") != std::string_view::npos) {
         m_ui.showInfo(kUnknownClient);
-        m_ui.setPlacePanelVisible(true);
+        emit placePanelWanted(true);
         m_ui.showSettingsDialog(SettingsPage::ClientSettings);
         return;
     }

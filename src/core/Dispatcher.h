@@ -2,6 +2,7 @@
 // Everything the server sends on the main connection: one pass per tag in a
 // fixed order, then again on what is left.
 #include "common/DataModel.h"
+#include "common/UserInterface.h"
 #include "protocol/StreamReader.h"
 #include <QObject>
 #include <QString>
@@ -13,7 +14,6 @@ namespace quvo {
 struct ProgramState;
 class SettingsStore;
 class ClientIdentity;
-class UserInterface;
 class ServerConnection;
 class Activation;
 
@@ -36,6 +36,15 @@ public:
 signals:
     void callListEvaluated();
     void clinicNameChanged(const QString& name);
+    void statusChanged(const QString& text);
+    void indicatorChanged(Indicator colour);
+    // The open settings dialog shows its page again: the server's version came.
+    void settingsRefreshWanted();
+    // The open settings dialog turns to its client page: this client is known.
+    void settingsClientPageWanted();
+    void placePanelWanted(bool visible);
+    void callablesLoaded(const std::vector<CallableItem>& records);
+    void stationCallablesLoaded(const std::vector<int>& ids);
 
 private:
     struct Frames;

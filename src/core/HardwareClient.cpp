@@ -48,7 +48,7 @@ HardwareClient::HardwareClient(UserInterface& frontEnd, const QStringList& param
 
     m_minimizeTimer.setInterval(1000);
     m_minimizeTimer.setSingleShot(true);
-    connect(&m_minimizeTimer, &QTimer::timeout, this, [this] { m_ui.minimizeWindow(); });
+    connect(&m_minimizeTimer, &QTimer::timeout, this, &HardwareClient::minimizeWanted);
     m_dispatcher->setMinimizeTimerStarter([this] { m_minimizeTimer.start(); });
     connect(m_dispatcher.get(), &Dispatcher::clinicNameChanged, this,
             [this] { emit windowTitleChanged(windowTitle()); });
@@ -58,6 +58,22 @@ HardwareClient::HardwareClient(UserInterface& frontEnd, const QStringList& param
     connect(m_device.get(), &DeviceController::focusNameField, this, &HardwareClient::deviceNameWanted);
     connect(m_device.get(), &DeviceController::faultChanged, this, &HardwareClient::receiverFaultChanged);
     connect(m_connection.get(), &ServerConnection::serverSilent, this, &HardwareClient::serverSilent);
+
+    // Direct connections: the front ends see the changes in the order made.
+    connect(m_connection.get(), &ServerConnection::statusChanged, this, &HardwareClient::statusChanged);
+    connect(m_connection.get(), &ServerConnection::indicatorChanged, this, &HardwareClient::indicatorChanged);
+    connect(m_connection.get(), &ServerConnection::notice, this, &HardwareClient::notice);
+    connect(m_dispatcher.get(), &Dispatcher::statusChanged, this, &HardwareClient::statusChanged);
+    connect(m_dispatcher.get(), &Dispatcher::indicatorChanged, this, &HardwareClient::indicatorChanged);
+    connect(m_dispatcher.get(), &Dispatcher::settingsRefreshWanted, this, &HardwareClient::settingsRefreshWanted);
+    connect(m_dispatcher.get(), &Dispatcher::settingsClientPageWanted, this,
+            &HardwareClient::settingsClientPageWanted);
+    connect(m_dispatcher.get(), &Dispatcher::placePanelWanted, this, &HardwareClient::placePanelWanted);
+    connect(m_dispatcher.get(), &Dispatcher::callablesLoaded, this, &HardwareClient::callablesLoaded);
+    connect(m_dispatcher.get(), &Dispatcher::stationCallablesLoaded, this, &HardwareClient::stationCallablesLoaded);
+    connect(m_device.get(), &DeviceController::statusChanged, this, &HardwareClient::deviceStatusChanged);
+    connect(m_device.get(), &DeviceController::notice, this, &HardwareClient::notice);
+    connect(m_updater.get(), &UpdateClient::downloadProgress, this, &HardwareClient::downloadProgress);
 }
 
 HardwareClient::~HardwareClient()
@@ -122,7 +138,7 @@ void HardwareClient::applyServerSettings(const QString& serverName, int port, in
 
     m_connection->forgetServer();
     // Without a connection the dialog's client page goes.
-    m_ui.setSettingsTabs(SettingsPage::ServerSettings);
+    emit settingsTabsWanted(SettingsPage::ServerSettings);
     if (m_quitting)
         return;
     connectToServer();
@@ -163,7 +179,6 @@ void HardwareClient::setScreenCentreSource(std::function<QPoint()> source)
 void HardwareClient::FormCreate()
 {
     m_state.ProgramType = ctHardware;
-    m_ui.setWindowTitle(windowTitle());
     emit windowTitleChanged(windowTitle());
 
     m_state.paths = InitPaths();

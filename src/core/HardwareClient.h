@@ -1,10 +1,10 @@
 #pragma once
 // The program without its windows: creation, first activation and the quit
-// path. Front ends (desktop, headless, tests) drive it and implement
-// UserInterface.
+// path. Front ends (desktop, headless, tests) call its intents, implement
+// UserInterface for what waits for a person, and follow its signals.
 #include "common/ProgramState.h"
 #include "common/SettingsStore.h"
-#include "core/GuardedUserInterface.h"
+#include "common/UserInterface.h"
 #include <QObject>
 #include <QPoint>
 #include <QStringList>
@@ -107,8 +107,26 @@ signals:
     void receiverFaultChanged(bool fault, const QString& reason);
     void serverSilent();            // the loss handling follows
 
+    // State for the main window, in the order it changes.
+    void statusChanged(const QString& text);
+    void indicatorChanged(Indicator colour);
+    void deviceStatusChanged(const QString& caption, Indicator colour);
+    void minimizeWanted();
+    void downloadProgress(qint64 bytes);
+    // For whoever glances at the program, without stopping it: the tray's
+    // message on the desktop, a line headless.
+    void notice(const QString& text, bool warning);
+
+    // State for the settings dialog.
+    void settingsTabsWanted(SettingsPage page);
+    void settingsRefreshWanted();       // when open: its page again
+    void settingsClientPageWanted();    // when open: the client page
+    void placePanelWanted(bool visible);
+    void callablesLoaded(const std::vector<CallableItem>& records);
+    void stationCallablesLoaded(const std::vector<int>& ids);
+
 private:
-    GuardedUserInterface m_ui;
+    UserInterface& m_ui;
     ProgramState m_state;
     std::unique_ptr<SettingsStore> m_settings;
     std::unique_ptr<ClientIdentity> m_identity;

@@ -103,7 +103,7 @@ ServerConnection::ServerConnection(ProgramState& state, SettingsStore& settings,
     m_lossTimer.setSingleShot(true);
     connect(&m_lossTimer, &QTimer::timeout, this, [this] {
         m_lossNoticed = true;
-        m_ui.showNotice(kNoticeLost, true);
+        emit notice(kNoticeLost, true);
     });
 }
 
@@ -126,7 +126,7 @@ void ServerConnection::setCountdownTickMs(int ms) { m_timer3.setInterval(ms); }
 void ServerConnection::setRefreshMinuteMs(int ms) { m_minuteMs = ms; }
 void ServerConnection::setSupervisionSecondMs(int ms) { m_secondMs = ms; }
 
-void ServerConnection::setStatus(const QString& text) { m_ui.setStatusText(text); }
+void ServerConnection::setStatus(const QString& text) { emit statusChanged(text); }
 
 QString ServerConnection::clientName() { return m_identity.GetClientName(); }
 
@@ -248,7 +248,7 @@ void ServerConnection::sendHandshake()
     const int type = int(m_state.ProgramType);
     if (m_reconnectMark) {
         sendFrame(QByteArray::fromStdString(protocol::buildReconnect(toWireString(clientName()), type)));
-        m_ui.setIndicator(Indicator::Green);
+        emit indicatorChanged(Indicator::Green);
         setStatus(kTextConnected);
         connectionEstablished();
         return;
@@ -296,7 +296,7 @@ void ServerConnection::handleLoss(bool retry)
     } else {
         setStatus(kTextCheckSettings);
     }
-    m_ui.setIndicator(Indicator::Red);
+    emit indicatorChanged(Indicator::Red);
     if (wasEstablished)
         startLossWatch();
 }
@@ -377,7 +377,7 @@ void ServerConnection::connectionEstablished()
     m_lossTimer.stop();
     if (m_lossNoticed) {
         m_lossNoticed = false;
-        m_ui.showNotice(kNoticeBack, false);
+        emit notice(kNoticeBack, false);
     }
     applyRefreshRule();
     // Connected now, so the server's settings count as well.

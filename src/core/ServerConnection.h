@@ -3,6 +3,7 @@
 // the periodic refresh, the supervision of a silent server, and the receive
 // path up to the dispatcher.
 #include "common/ServerIniLink.h"
+#include "common/UserInterface.h"
 #include "protocol/StreamReader.h"
 #include <QObject>
 #include <QString>
@@ -17,7 +18,6 @@ namespace quvo {
 struct ProgramState;
 class SettingsStore;
 class ClientIdentity;
-class UserInterface;
 
 class ServerConnection : public QObject, public ServerIniLink {
     Q_OBJECT
@@ -91,6 +91,10 @@ signals:
     void connectedChanged(bool up);
     // The probe of a silent server went unanswered; the loss handling follows.
     void serverSilent();
+    void statusChanged(const QString& text);
+    void indicatorChanged(Indicator colour);
+    // For whoever glances at the program, without stopping it.
+    void notice(const QString& text, bool warning);
 
 private:
     void onSocketConnected();

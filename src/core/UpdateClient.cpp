@@ -417,7 +417,7 @@ void UpdateClient::beginFile()
     }
     m_lastProgress = 0;
     m_progressClock.start();
-    m_ui.updateProgress(0);
+    emit downloadProgress(0);
 }
 
 void UpdateClient::writeFile(const QByteArray& bytes)
@@ -439,7 +439,7 @@ void UpdateClient::reportProgress(bool force)
     if (force || bytes - m_lastProgress >= kProgressStepBytes || m_progressClock.elapsed() >= kProgressStepMs) {
         m_lastProgress = bytes;
         m_progressClock.restart();
-        m_ui.updateProgress(bytes);
+        emit downloadProgress(bytes);
     }
 }
 

@@ -72,6 +72,8 @@ public:
 signals:
     // true: the new program is running and this instance must end.
     void checkFinished(bool restart);
+    // Bytes of the new version received so far: a slow download must look alive.
+    void downloadProgress(qint64 bytes);
 
 private:
     enum class Phase { Idle, Connecting, Answer, Download, Watching, Ending };

@@ -214,7 +214,7 @@ void DeviceController::libraryFailed(const QString& what, int code, const QStrin
     m_faultsTold << what;
     const QString detail = errorText.isEmpty() ? QStringLiteral(" (%1)").arg(codeText)
                                                : QStringLiteral(": %1 (%2)").arg(errorText, codeText);
-    m_ui.showNotice(what + detail, true);
+    emit notice(what + detail, true);
 }
 
 void DeviceController::libraryRecovered()
@@ -224,7 +224,7 @@ void DeviceController::libraryRecovered()
     if (m_faultsTold.isEmpty())
         return;
     m_faultsTold.clear();
-    m_ui.showNotice(device_texts::kRecovered, false);
+    emit notice(device_texts::kRecovered, false);
 }
 
 void DeviceController::updateFault()
@@ -246,7 +246,7 @@ void DeviceController::publish(bool onlyIfChanged)
     m_published = true;
     m_publishedCaption = caption;
     m_publishedGreen = green;
-    m_ui.setDeviceStatus(caption, green ? Indicator::Green : Indicator::Red);
+    emit statusChanged(caption, green ? Indicator::Green : Indicator::Red);
 }
 
 } // namespace quvo

@@ -2,6 +2,7 @@
 // Finds the receiver by name and switches it; reports its state to the person.
 // The library is reached through the worker: every operation here returns at
 // once and its answer arrives later on this thread.
+#include "common/UserInterface.h"
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -12,7 +13,6 @@ namespace quvo {
 
 class TelldusWorker;
 struct TelldusLookup;
-class UserInterface;
 class SettingsStore;
 
 class DeviceController : public QObject {
@@ -50,6 +50,9 @@ signals:
     void deviceSelected();                     // a lookup found the device
     void switchFailed(bool on);                // for the selected device
     void faultChanged(bool fault, const QString& reason);
+    void statusChanged(const QString& caption, Indicator colour);    // the device panel
+    // For whoever glances at the program, without stopping it.
+    void notice(const QString& text, bool warning);
 
 private:
     void lookup(bool quiet);

@@ -697,6 +697,19 @@ TfrmSystreg::TfrmSystreg(HardwareClient& client, QWidget* parent)
 {
     d->build();
     d->FormCreate();
+
+    connect(&client, &HardwareClient::settingsTabsWanted, this, &TfrmSystreg::SetTabs);
+    connect(&client, &HardwareClient::settingsRefreshWanted, this, [this] {
+        if (isVisible())
+            SetTabs(activePage());
+    });
+    connect(&client, &HardwareClient::settingsClientPageWanted, this, [this] {
+        if (isVisible())
+            SetTabs(SettingsPage::ClientSettings);
+    });
+    connect(&client, &HardwareClient::placePanelWanted, this, &TfrmSystreg::setPlacePanelVisible);
+    connect(&client, &HardwareClient::callablesLoaded, this, &TfrmSystreg::LoadAllCallables);
+    connect(&client, &HardwareClient::stationCallablesLoaded, this, &TfrmSystreg::SelectStationCallables);
 }
 
 TfrmSystreg::~TfrmSystreg() = default;

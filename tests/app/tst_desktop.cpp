@@ -399,30 +399,30 @@ void DesktopTest::statusFollowsTheCore()
     Desk desk;
     desk.create();
     TfrmQuvoHWMain& w = *desk.window;
-    UserInterface& ui = desk.client->parts().ui;
+    HardwareClient& core = *desk.client;
 
-    ui.setStatusText(QStringLiteral("Ej ansluten - försöker ansluta..."));
+    emit core.statusChanged(QStringLiteral("Ej ansluten - försöker ansluta..."));
     QCOMPARE(w.Label1->text(), QStringLiteral("Ej ansluten - försöker ansluta..."));
     QCOMPARE(w.shServerConnected->fill(), QColor(255, 0, 0));
-    ui.setStatusText(QStringLiteral("Ansluten"));
-    ui.setIndicator(Indicator::Green);
+    emit core.statusChanged(QStringLiteral("Ansluten"));
+    emit core.indicatorChanged(Indicator::Green);
     QCOMPARE(w.Label1->text(), QStringLiteral("Ansluten"));
     QCOMPARE(w.shServerConnected->fill(), QColor(0, 128, 0));
     QVERIFY(w.trayIcon()->toolTip().contains(QStringLiteral("Ansluten")));
-    ui.setIndicator(Indicator::Red);
+    emit core.indicatorChanged(Indicator::Red);
     QCOMPARE(w.shServerConnected->fill(), QColor(255, 0, 0));
 
-    ui.setDeviceStatus(QStringLiteral("Turned On"), Indicator::Green);
+    emit core.deviceStatusChanged(QStringLiteral("Turned On"), Indicator::Green);
     QCOMPARE(w.Panel4->text(), QStringLiteral("Turned On"));
     QCOMPARE(w.Panel4->fill(), QColor(0, 128, 0));
     QCOMPARE(w.Panel4->grab().toImage().pixelColor(w.Panel4->width() / 2, 5), QColor(0, 128, 0));
 
-    ui.setWindowTitle(QStringLiteral("QUVO Windows Hårdvaruklient för TellStick - X  version: 1"));
+    emit core.windowTitleChanged(QStringLiteral("QUVO Windows Hårdvaruklient för TellStick - X  version: 1"));
     QCOMPARE(w.windowTitle(), QStringLiteral("QUVO Windows Hårdvaruklient för TellStick - X  version: 1"));
 
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    ui.minimizeWindow();
+    emit core.minimizeWanted();
     QTRY_VERIFY(w.isMinimized());
 }
 
@@ -799,7 +799,7 @@ void DesktopTest::themesByName()
     applyStyle(QStringLiteral("Carbon"));
     Desk desk;
     desk.create();
-    desk.client->parts().ui.setDeviceStatus(QStringLiteral("Turned On"), Indicator::Green);
+    emit desk.client->deviceStatusChanged(QStringLiteral("Turned On"), Indicator::Green);
     const QImage panel = desk.window->Panel4->grab().toImage();
     QCOMPARE(panel.pixelColor(panel.width() / 2, 5), QColor(0, 128, 0));
     applyStyle(QStringLiteral("Windows"));

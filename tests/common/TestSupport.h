@@ -34,8 +34,9 @@ public:
     QStringList infos;
     QList<bool> answers;
 
-    void showInfo(const QString& text) override { infos.append(text); }
-    bool askYesNo(const QString& text) override
+protected:
+    void openInfo(const QString& text) override { infos.append(text); }
+    bool openQuestion(const QString& text) override
     {
         infos.append(text);
         return answers.isEmpty() ? false : answers.takeFirst();

@@ -1,6 +1,7 @@
 #pragma once
 // Records everything the core says to the person; answers questions from a script.
 #include "common/UserInterface.h"
+#include "core/HardwareClient.h"
 #include <QStringList>
 #include <functional>
 
@@ -20,7 +21,46 @@ public:
     int minimized = 0;
     int nestedInfos = 0, maxNestedInfos = 0;
 
-    void showInfo(const QString& text) override
+    void showBalloon(const QString& title, const QString& text, int, int, const BalloonTarget&) override
+    {
+        balloons << title + QStringLiteral(": ") + text;
+    }
+    void showSettingsDialog(SettingsPage p) override
+    {
+        page = p;
+        dialogs << (p == SettingsPage::ServerSettings ? QStringLiteral("server") : QStringLiteral("client"));
+    }
+
+    // Records what the client announces, as the windows would show it.
+    void follow(HardwareClient& c)
+    {
+        QObject::connect(&c, &HardwareClient::statusChanged, &c, [this](const QString& t) { statuses << t; });
+        QObject::connect(&c, &HardwareClient::indicatorChanged, &c, [this](Indicator i) { indicators << i; });
+        QObject::connect(&c, &HardwareClient::windowTitleChanged, &c, [this](const QString& t) { titles << t; });
+        QObject::connect(&c, &HardwareClient::deviceStatusChanged, &c, [this](const QString& caption, Indicator i) {
+            devices << caption + (i == Indicator::Green ? QStringLiteral("/green") : QStringLiteral("/red"));
+        });
+        QObject::connect(&c, &HardwareClient::minimizeWanted, &c, [this] { ++minimized; });
+        QObject::connect(&c, &HardwareClient::settingsTabsWanted, &c, [this](SettingsPage p) { page = p; });
+        QObject::connect(&c, &HardwareClient::settingsClientPageWanted, &c, [this] {
+            if (dialogVisible)
+                page = SettingsPage::ClientSettings;
+        });
+        QObject::connect(&c, &HardwareClient::placePanelWanted, &c, [this](bool v) { placePanel = v; });
+        QObject::connect(&c, &HardwareClient::callablesLoaded, &c,
+                         [this](const std::vector<CallableItem>& r) { lastCallables = r; });
+        QObject::connect(&c, &HardwareClient::stationCallablesLoaded, &c,
+                         [this](const std::vector<int>& ids) { lastStation = ids; });
+        QObject::connect(&c, &HardwareClient::notice, &c, [this](const QString& text, bool warning) {
+            notices << (warning ? QStringLiteral("!") : QString()) + text;
+        });
+    }
+
+    QString lastStatus() const { return statuses.isEmpty() ? QString() : statuses.last(); }
+    Indicator lastIndicator() const { return indicators.isEmpty() ? Indicator::Red : indicators.last(); }
+
+protected:
+    void openInfo(const QString& text) override
     {
         infos << text;
         ++nestedInfos;
@@ -29,42 +69,11 @@ public:
             duringInfo(text);
         --nestedInfos;
     }
-    bool askYesNo(const QString& text) override
+    bool openQuestion(const QString& text) override
     {
         questions << text;
         return answers.isEmpty() ? false : answers.takeFirst();
     }
-    void showBalloon(const QString& title, const QString& text, int, int, const BalloonTarget&) override
-    {
-        balloons << title + QStringLiteral(": ") + text;
-    }
-    void setStatusText(const QString& text) override { statuses << text; }
-    void setIndicator(Indicator c) override { indicators << c; }
-    void setWindowTitle(const QString& t) override { titles << t; }
-    void setDeviceStatus(const QString& caption, Indicator c) override
-    {
-        devices << caption + (c == Indicator::Green ? QStringLiteral("/green") : QStringLiteral("/red"));
-    }
-    void minimizeWindow() override { ++minimized; }
-    void requestQuit() override {}
-    bool settingsDialogVisible() const override { return dialogVisible; }
-    SettingsPage settingsDialogPage() const override { return page; }
-    void setSettingsTabs(SettingsPage p) override { page = p; }
-    void showSettingsDialog(SettingsPage p) override
-    {
-        page = p;
-        dialogs << (p == SettingsPage::ServerSettings ? QStringLiteral("server") : QStringLiteral("client"));
-    }
-    void setPlacePanelVisible(bool v) override { placePanel = v; }
-    void loadAllCallables(const std::vector<CallableItem>& r) override { lastCallables = r; }
-    void selectStationCallables(const std::vector<int>& ids) override { lastStation = ids; }
-    void showNotice(const QString& text, bool warning) override
-    {
-        notices << (warning ? QStringLiteral("!") : QString()) + text;
-    }
-
-    QString lastStatus() const { return statuses.isEmpty() ? QString() : statuses.last(); }
-    Indicator lastIndicator() const { return indicators.isEmpty() ? Indicator::Red : indicators.last(); }
 };
 
 } // namespace quvo::test

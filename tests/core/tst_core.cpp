@@ -67,6 +67,7 @@ class CoreTest : public QObject {
             params << QStringLiteral("SERVERNAME=127.0.0.1") << QStringLiteral("SERVERPORT=%1").arg(m_server->port());
         m_client = std::make_unique<HardwareClient>(
             *m_ui, params, SettingsLocations{m_dir->filePath("user"), m_dir->filePath("machine")});
+        m_ui->follow(*m_client);
         m_client->parts().connection.setRandomSource([] { return 0; });
         m_client->parts().connection.setCountdownTickMs(20);
         m_client->parts().state.UpdateCheckPending = false; // the update check has its own tests

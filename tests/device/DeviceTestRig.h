@@ -57,6 +57,7 @@ struct DeviceTestRig {
         qputenv("TELLDUS_SIM_LOG", logPath().toLocal8Bit());
         qputenv("TELLDUS_SIM_CONTROL", controlPath().toLocal8Bit());
         device = std::make_unique<quvo::DeviceController>(telldus, settings, ui);
+        ui.follow(*device);
         activation = std::make_unique<quvo::Activation>(*device, settings);
     }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Front end for tests: records what the device code tells the person.
 #include "common/UserInterface.h"
+#include "device/DeviceController.h"
 
 #include <QList>
 #include <QPair>
@@ -12,13 +13,15 @@ public:
     QStringList notices;                  // "!" before a warning
     QList<QPair<QString, quvo::Indicator>> deviceStatus;
 
-    void showInfo(const QString& text) override { infos << text; }
-    void showNotice(const QString& text, bool warning) override
+    void follow(quvo::DeviceController& device)
     {
-        notices << (warning ? QStringLiteral("! ") : QString()) + text;
+        QObject::connect(&device, &quvo::DeviceController::notice, &device, [this](const QString& text, bool warning) {
+            notices << (warning ? QStringLiteral("! ") : QString()) + text;
+        });
+        QObject::connect(&device, &quvo::DeviceController::statusChanged, &device,
+                         [this](const QString& caption, quvo::Indicator colour) { deviceStatus.append({caption, colour}); });
     }
-    void setDeviceStatus(const QString& caption, quvo::Indicator colour) override
-    {
-        deviceStatus.append({caption, colour});
-    }
+
+protected:
+    void openInfo(const QString& text) override { infos << text; }
 };

@@ -1,7 +1,6 @@
 #pragma once
-// A real HardwareClient with a recording front end that forwards the dialog
-// operations to a TfrmSystreg, and an in-process call server that records
-// the frames it receives.
+// A real HardwareClient with a recording front end that opens a TfrmSystreg,
+// and an in-process call server that records the frames it receives.
 #include "common/Codec.h"
 #include "common/ClientIdentity.h"
 #include "core/Dispatcher.h"
@@ -21,6 +20,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
+// The dialog follows the client's signals itself.
 class RecordingUi : public quvo::UserInterface {
 public:
     quvo::TfrmSystreg* dialog = nullptr;
@@ -28,21 +28,7 @@ public:
     QStringList questions;
     int dialogShows = 0;
 
-    void showInfo(const QString& text) override { infos << text; }
-    bool askYesNo(const QString& text) override { questions << text; return false; }
     void showBalloon(const QString&, const QString&, int, int, const quvo::BalloonTarget&) override {}
-    void setStatusText(const QString&) override {}
-    void setIndicator(quvo::Indicator) override {}
-    void setWindowTitle(const QString&) override {}
-    void setDeviceStatus(const QString&, quvo::Indicator) override {}
-    void minimizeWindow() override {}
-    void requestQuit() override {}
-    bool settingsDialogVisible() const override { return dialog && dialog->isVisible(); }
-    quvo::SettingsPage settingsDialogPage() const override
-    {
-        return dialog ? dialog->activePage() : quvo::SettingsPage::ServerSettings;
-    }
-    void setSettingsTabs(quvo::SettingsPage page) override { if (dialog) dialog->SetTabs(page); }
     // Modeless here, so that the test keeps running while it is open.
     void showSettingsDialog(quvo::SettingsPage page) override
     {
@@ -53,17 +39,10 @@ public:
         if (!dialog->isVisible())
             dialog->show();
     }
-    void setPlacePanelVisible(bool visible) override { if (dialog) dialog->setPlacePanelVisible(visible); }
-    void loadAllCallables(const std::vector<quvo::CallableItem>& records) override
-    {
-        if (dialog)
-            dialog->LoadAllCallables(records);
-    }
-    void selectStationCallables(const std::vector<int>& ids) override
-    {
-        if (dialog)
-            dialog->SelectStationCallables(ids);
-    }
+
+protected:
+    void openInfo(const QString& text) override { infos << text; }
+    bool openQuestion(const QString& text) override { questions << text; return false; }
 };
 
 // Answers the version request and settings requests; records every frame.

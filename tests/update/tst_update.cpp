@@ -53,7 +53,14 @@ public:
     // A modal box answered this late (0: at once).
     int modalMs = 0;
 
-    void showInfo(const QString& text) override
+    void showBalloon(const QString& title, const QString& text, int kind, int hideAfterMs,
+                     const BalloonTarget& target) override
+    {
+        balloons.append({title, text, kind, hideAfterMs, target.point});
+    }
+
+protected:
+    void openInfo(const QString& text) override
     {
         infos.append(text);
         if (modalMs > 0) {
@@ -62,13 +69,7 @@ public:
             box.exec();
         }
     }
-    bool askYesNo(const QString& text) override { infos.append(text); return false; }
-    void showBalloon(const QString& title, const QString& text, int kind, int hideAfterMs,
-                     const BalloonTarget& target) override
-    {
-        balloons.append({title, text, kind, hideAfterMs, target.point});
-    }
-    void updateProgress(qint64 bytes) override { progress.append(bytes); }
+    bool openQuestion(const QString& text) override { infos.append(text); return false; }
 };
 
 // The simulator as a child process; its stdout lines are kept.
@@ -310,6 +311,8 @@ private slots:
         m_ui = std::make_unique<TestUi>();
         m_main = std::make_unique<ServerConnection>(*m_state, *m_settings, *m_identity, *m_ui);
         m_client = std::make_unique<UpdateClient>(*m_state, *m_settings, *m_identity, *m_ui, *m_main);
+        connect(m_client.get(), &UpdateClient::downloadProgress, this,
+                [this](qint64 bytes) { m_ui->progress.append(bytes); });
         m_client->setWaits(1500, 2000, 4000);
         m_client->setStartWatch(300);
         m_client->setScreenCentreSource([] { return QPoint(640, 400); });
