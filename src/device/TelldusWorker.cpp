@@ -9,8 +9,15 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <dirent.h>
+#include <fstream>
 #include <mutex>
+#include <set>
+#include <sstream>
+#include <sys/types.h>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace quvo {
 
@@ -27,6 +34,42 @@ struct Job {
 
 constexpr int kBothMethods = TelldusLibrary::kTurnOn | TelldusLibrary::kTurnOff;
 
+std::set<pid_t> threadIds()
+{
+    std::set<pid_t> ids;
+    if (DIR* dir = ::opendir("/proc/self/task")) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const long id = std::strtol(entry->d_name, nullptr, 10);
+            if (id > 0)
+                ids.insert(pid_t(id));
+        }
+        ::closedir(dir);
+    }
+    return ids;
+}
+
+// User plus system time of one of our threads, in clock ticks; -1 once it has gone.
+long threadTicks(pid_t id)
+{
+    std::ifstream in("/proc/self/task/" + std::to_string(id) + "/stat");
+    std::string line;
+    if (!std::getline(in, line))
+        return -1;
+    const size_t close = line.rfind(')'); // the thread's name may hold blanks
+    if (close == std::string::npos)
+        return -1;
+    std::istringstream fields(line.substr(close + 1));
+    std::string field;
+    long utime = 0, stime = 0;
+    for (int index = 0; index < 13 && fields >> field; ++index) {
+        if (index == 11)
+            utime = std::strtol(field.c_str(), nullptr, 10);
+        else if (index == 12)
+            stime = std::strtol(field.c_str(), nullptr, 10);
+    }
+    return utime + stime;
+}
+
 } // namespace
 
 struct TelldusWorker::Shared {
@@ -40,6 +83,17 @@ struct TelldusWorker::Shared {
     TelldusWorker* owner = nullptr;   // null once the owner is gone
     TelldusLibrary lib;               // touched by the worker thread only
     std::thread thread;
+
+    // The vendor library keeps a thread of its own on the service's event
+    // socket. Once the service has gone away under it, that thread reads the
+    // dead socket in a tight loop, even after the service is back, until
+    // tdClose. So its processor time is watched, and a busy one is ended by
+    // closing and opening the library again. Worker thread only, but for the
+    // interval.
+    std::vector<pid_t> libraryThreads;
+    long watchedTicks = 0;
+    std::chrono::steady_clock::time_point watchedAt;
+    std::chrono::milliseconds watchInterval{kLibraryWatchMs};
 
     // Hands a result to the owner's thread, unless the owner has gone.
     template <typename F>
@@ -56,10 +110,66 @@ struct TelldusWorker::Shared {
     }
 
     void run();
+    void initLibrary();
+    bool watchDue() const
+    {
+        return !libraryThreads.empty() && std::chrono::steady_clock::now() >= watchedAt + watchInterval;
+    }
+    void watchLibraryThreads();
+    long libraryTicks();
     void runLookup(const Job& job);
     void runSwitch(const Job& job);
     void runStatus(const Job& job);
 };
+
+void TelldusWorker::Shared::initLibrary()
+{
+    // tdInit is where the library starts its thread, when it has none.
+    const std::set<pid_t> before = threadIds();
+    lib.init();
+    std::vector<pid_t> started;
+    for (const pid_t id : threadIds()) {
+        if (!before.count(id))
+            started.push_back(id);
+    }
+    if (!started.empty()) {
+        libraryThreads = std::move(started);
+        watchedTicks = libraryTicks();
+        watchedAt = std::chrono::steady_clock::now();
+    }
+}
+
+long TelldusWorker::Shared::libraryTicks()
+{
+    long sum = 0;
+    for (auto it = libraryThreads.begin(); it != libraryThreads.end();) {
+        const long ticks = threadTicks(*it);
+        if (ticks < 0) {
+            it = libraryThreads.erase(it);
+            continue;
+        }
+        sum += ticks;
+        ++it;
+    }
+    return sum;
+}
+
+void TelldusWorker::Shared::watchLibraryThreads()
+{
+    const long ticks = libraryTicks();
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(now - watchedAt).count();
+    const double busy = seconds > 0 ? double(ticks - watchedTicks) / double(::sysconf(_SC_CLK_TCK)) / seconds : 0;
+    watchedTicks = ticks;
+    watchedAt = now;
+    if (busy < kLibraryBusyShare)
+        return;
+    lib.close();
+    libraryThreads.clear();
+    initLibrary();
+
+    post([](TelldusWorker* o) { emit o->libraryRestarted(); });
+}
 
 void TelldusWorker::Shared::runLookup(const Job& job)
 {
@@ -71,7 +181,7 @@ void TelldusWorker::Shared::runLookup(const Job& job)
     if (!r.loaded) {
         r.loadError = lib.loadError();
     } else {
-        lib.init();
+        initLibrary();
         r.count = lib.numberOfDevices();
         if (r.count < 0)
             r.errorText = lib.errorString(r.count);
@@ -128,9 +238,26 @@ void TelldusWorker::Shared::run()
 {
     std::unique_lock lock(mutex);
     for (;;) {
-        wake.wait(lock, [this] { return stop || !queue.empty(); });
-        if (queue.empty())
-            break; // stopped
+        const auto ready = [this] { return stop || !queue.empty(); };
+        if (libraryThreads.empty())
+            wake.wait(lock, ready);
+        else
+            wake.wait_until(lock, watchedAt + watchInterval, ready);
+        if (stop && queue.empty())
+            break;
+        if (watchDue()) {
+            busy = true;
+            lock.unlock();
+            watchLibraryThreads();
+            lock.lock();
+            busy = false;
+        }
+        if (queue.empty()) {
+            if (stop)
+                break;
+            settled.notify_all();
+            continue;
+        }
         const Job job = std::move(queue.front());
         queue.pop_front();
         busy = true;
@@ -243,6 +370,13 @@ bool TelldusWorker::close(int waitMs)
     m_shared->stop = true;
     m_shared->wake.notify_all();
     return done;
+}
+
+void TelldusWorker::setLibraryWatchInterval(int ms)
+{
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->watchInterval = std::chrono::milliseconds(ms);
+    m_shared->wake.notify_all();
 }
 
 bool TelldusWorker::waitForIdle(int waitMs)

@@ -24,6 +24,10 @@ class TelldusWorker : public QObject {
 public:
     static constexpr int kRepeatGapMs = 250;
     static constexpr int kCloseWaitMs = 2000;
+    // How often the library's own thread is looked at, and the share of one
+    // core it may use before the library is closed and opened again.
+    static constexpr int kLibraryWatchMs = 5000;
+    static constexpr double kLibraryBusyShare = 0.05;
 
     explicit TelldusWorker(QObject* parent = nullptr);
     ~TelldusWorker() override;
@@ -43,12 +47,15 @@ public:
     bool close(int waitMs = kCloseWaitMs);
     // For tests: true once nothing is queued or running.
     bool waitForIdle(int waitMs);
+    void setLibraryWatchInterval(int ms);
 
 signals:
     void lookedUp(const quvo::TelldusLookup& result);
     // result: 0 when at least one of the repeats was sent, else the last code.
     void switched(int id, bool on, int result, const QString& errorText);
     void statusRead(int id, int lastSent, const QString& errorText);
+    // The library's thread was busy on its own and the library was restarted.
+    void libraryRestarted();
 
 private:
     struct Shared;

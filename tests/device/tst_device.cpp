@@ -65,6 +65,7 @@ private slots:
     void failedSwitchIsShownRetriedAndCleared();
     void deviceFoundLateSwitchesTheWaitingCallOn();
     void everyCommandIsRepeatedAsSet();
+    void busyLibraryThreadRestartsTheLibrary();
 
     // Settings
     void restoreUsesDefaults();
@@ -675,6 +676,20 @@ void TestDevice::deviceFoundLateSwitchesTheWaitingCallOn()
     QCOMPARE(stalled.ui.notices.size(), 2);
     QVERIFY(stalled.ui.notices[0].contains(QStringLiteral("Could not connect to the Telldus Service (felkod -6)")));
     QCOMPARE(stalled.ui.deviceStatus.last(), qMakePair(QStringLiteral("Turned Off"), Indicator::Green));
+}
+
+// The vendor's event thread spins once its service has gone away under it.
+void TestDevice::busyLibraryThreadRestartsTheLibrary()
+{
+    DeviceTestRig rig("1:Lampa");
+    rig.telldus.setLibraryWatchInterval(200);
+    QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
+    QSignalSpy restarted(&rig.telldus, &quvo::TelldusWorker::libraryRestarted);
+    rig.setFault("EVENTS=lost");
+    QVERIFY(restarted.wait(3000));
+    rig.setFault("");
+    rig.device->turnOn();
+    QCOMPARE(commandsFor(rig.sent(), 1), QStringList{"ON"});
 }
 
 void TestDevice::everyCommandIsRepeatedAsSet()

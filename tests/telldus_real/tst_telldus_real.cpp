@@ -9,6 +9,7 @@
 #include "common/SettingsStore.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -105,6 +106,22 @@ class RealTelldusTest : public QObject {
         QVERIFY(m_sim.waitForBytesWritten(2000));
     }
 
+    // The client's share of one core over ms, from its user and system ticks.
+    double clientCpu(int ms)
+    {
+        const auto ticks = [this]() -> long {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(m_client.processId()));
+            if (!stat.open(QIODevice::ReadOnly))
+                return -1;
+            const QByteArray line = stat.readAll();
+            const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+            return fields.size() > 12 ? fields[11].toLong() + fields[12].toLong() : -1;
+        };
+        const long before = ticks();
+        QTest::qWait(ms);
+        return double(ticks() - before) / double(::sysconf(_SC_CLK_TCK)) / (ms / 1000.0);
+    }
+
     void quitClient()
     {
         m_client.terminate();
@@ -168,6 +185,18 @@ private slots:
         QTest::qWait(4500);
         m_log += QString::fromUtf8(m_client.readAllStandardError());
         QCOMPARE(m_log.count(QStringLiteral("slås på: TellStick not found (felkod -1)")), 1);
+
+        // A restart of the service under the library, as an upgrade does,
+        // must not leave the library's thread spinning on the old socket.
+        stopService();
+        QVERIFY(startService());
+        QElapsedTimer t;
+        t.start();
+        double cpu = 1;
+        while (t.elapsed() < 16000 && (cpu = clientCpu(2000)) > 0.05) {
+        }
+        QVERIFY2(cpu <= 0.05, qPrintable(QString::number(cpu)));
+        qInfo("client quiet again %lld ms after the service restarted", t.elapsed());
         quitClient();
     }
 

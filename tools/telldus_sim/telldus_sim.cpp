@@ -19,9 +19,14 @@
 //   TELLDUS_SIM_STALL_MS N: every call that would ask the service waits N ms
 //                        and answers -6 (service not running); a call still
 //                        waiting when the stall is lifted goes through.
+//   TELLDUS_SIM_EVENTS   "lost": the service went away under the event
+//                        connection. As in the vendor's library, the event
+//                        thread tdInit started then reads the dead socket in a
+//                        tight loop until tdClose, even once this is cleared.
 //   TELLDUS_SIM_CONTROL  a file of KEY=value lines (FAIL=notfound,
-//                        STALL_MS=9500); while it exists it replaces the two
-//                        variables above. Remove it or empty it to clear them.
+//                        STALL_MS=9500, EVENTS=lost); while it exists it
+//                        replaces the variables above. Remove it or empty it
+//                        to clear them.
 //
 // tdLastSentCommand answers from what this process sent, on top of what the
 // log held when the environment was read, so the last state survives a
@@ -32,6 +37,7 @@
 #include <fcntl.h>
 #include <thread>
 #include <algorithm>
+#include <atomic>
 #include <iterator>
 #include <map>
 #include <mutex>
@@ -156,6 +162,7 @@ void loadLog(State& s)
 struct Faults {
     bool notFound = false;
     long stallMs = 0;
+    bool eventsLost = false;
 };
 
 void applyFault(Faults& f, const std::string& key, const std::string& value)
@@ -164,6 +171,8 @@ void applyFault(Faults& f, const std::string& key, const std::string& value)
         f.notFound = value == "notfound";
     else if (key == "STALL_MS")
         f.stallMs = std::strtol(value.c_str(), nullptr, 10);
+    else if (key == "EVENTS")
+        f.eventsLost = value == "lost";
 }
 
 Faults currentFaults()
@@ -190,7 +199,26 @@ Faults currentFaults()
         applyFault(f, "FAIL", fail);
     if (const char* stall = std::getenv("TELLDUS_SIM_STALL_MS"))
         applyFault(f, "STALL_MS", stall);
+    if (const char* events = std::getenv("TELLDUS_SIM_EVENTS"))
+        applyFault(f, "EVENTS", events);
     return f;
+}
+
+// The library's event thread: from tdInit to tdClose. Never destroyed at
+// exit, where a running std::thread would end the process.
+std::thread* g_events = nullptr;
+std::atomic<bool> g_eventsStop{false};
+
+void eventLoop()
+{
+    while (!g_eventsStop.load()) {
+        if (currentFaults().eventsLost) {
+            while (!g_eventsStop.load()) {
+            }
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }
 
 // A call that would go to the service: true when the service is "down",
@@ -251,12 +279,22 @@ TD_EXPORT void tdInit(void)
 {
     std::lock_guard lock(g_mutex);
     readEnvironment(g_state);
+    if (!g_events) {
+        g_eventsStop = false;
+        g_events = new std::thread(eventLoop);
+    }
 }
 
 TD_EXPORT void tdClose(void)
 {
     std::lock_guard lock(g_mutex);
     g_state = State{};
+    if (g_events) {
+        g_eventsStop = true;
+        g_events->join();
+        delete g_events;
+        g_events = nullptr;
+    }
 }
 
 TD_EXPORT void tdReleaseString(char* text)
