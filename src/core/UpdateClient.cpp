@@ -2,30 +2,17 @@
 
 #include "common/ClientIdentity.h"
 #include "common/Codec.h"
-#include "common/CommandLine.h"
-#include "common/Paths.h"
 #include "common/ProgramState.h"
 #include "common/SettingsStore.h"
 #include "common/UserInterface.h"
-#include "common/VersionInfo.h"
 #include "core/ServerConnection.h"
 #include "protocol/Field.h"
 #include "protocol/Frame.h"
 #include "protocol/Messages.h"
 #include "protocol/Readers.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QHostAddress>
 #include <QMetaObject>
-#include <QProcess>
-#include <QTemporaryFile>
 
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
 #include <exception>
 #include <string_view>
 
@@ -40,10 +27,6 @@ const QString kSocketError = QStringLiteral("Error in UpdateSocket: ");
 const QString kServerError = QStringLiteral("Servern svarade med följande fel: ");
 const QString kSaveFailed =
     QStringLiteral("Det fanns en ny version tillgänglig. Den gick dock inte att spara ner i katalogen \r");
-const QString kNoVersionBlock = QStringLiteral(
-    "Den nedladdade versionen av programmet saknar versionsinformation och startas därför inte.");
-const QString kVersionTooOld = QStringLiteral(
-    "Den nedladdade versionen av programmet (%1) är äldre än den begärda (%2) och startas därför inte.");
 const QString kStartFailed = QStringLiteral("Den nya versionen av programmet kunde inte startas:\r\r");
 const QString kStartEnded = QStringLiteral("Den nya versionen av programmet avslutades direkt efter starten:\r\r");
 const QString kTooLarge = QStringLiteral(
@@ -51,49 +34,21 @@ const QString kTooLarge = QStringLiteral(
 
 constexpr qint64 kProgressStepBytes = 64 * 1024;
 constexpr qint64 kProgressStepMs = 250;
-constexpr int kWatchTickMs = 50;
-
-// The started program is not this process's child (it is started detached),
-// so its end is seen in the process table: gone, or ended and not yet
-// collected by its parent.
-bool processRunning(qint64 pid)
-{
-    if (pid <= 0)
-        return false;
-    if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
-        return false;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray line = stat.readAll();
-    const qsizetype close = line.lastIndexOf(')');
-    if (close < 0 || close + 2 >= line.size())
-        return true;
-    const char state = line.at(close + 2);
-    return state != 'Z' && state != 'X';
-}
 
 } // namespace
-
-// ---------------------------------------------------------------- client
 
 UpdateClient::UpdateClient(ProgramState& state, SettingsStore& settings, ClientIdentity& identity,
                            UserInterface& ui, ServerConnection& mainConnection, QObject* parent)
     : QObject(parent), m_state(state), m_settings(settings), m_identity(identity), m_ui(ui),
-      m_main(mainConnection)
+      m_main(mainConnection), m_starter(state, settings)
 {
-    m_updateTimer.setSingleShot(true);
-    m_updateTimer.setInterval(m_connectMs);
-    connect(&m_updateTimer, &QTimer::timeout, this, &UpdateClient::UpdateTimerTimer);
-    m_watchTimer.setInterval(kWatchTickMs);
-    connect(&m_watchTimer, &QTimer::timeout, this, &UpdateClient::watchTick);
-    connect(&m_socket, &QTcpSocket::connected, this, &UpdateClient::UpdateSocketConnect);
-    connect(&m_socket, &QTcpSocket::readyRead, this, &UpdateClient::UpdateSocketRead);
-    connect(&m_socket, &QTcpSocket::errorOccurred, this, &UpdateClient::UpdateSocketError);
-    connect(&m_socket, &QTcpSocket::disconnected, this, &UpdateClient::UpdateSocketDisconnect);
-    // While a message opened by a read is up, the read is not taken up again;
-    // Qt then holds at most this much and lets TCP hold back the rest.
-    m_socket.setReadBufferSize(1024 * 1024);
+    connect(&m_connection, &UpdateConnection::connected, this, &UpdateClient::UpdateSocketConnect);
+    connect(&m_connection, &UpdateConnection::received, this, &UpdateClient::UpdateSocketRead);
+    connect(&m_connection, &UpdateConnection::failed, this, &UpdateClient::UpdateSocketError);
+    connect(&m_connection, &UpdateConnection::closed, this, &UpdateClient::UpdateSocketDisconnect);
+    connect(&m_connection, &UpdateConnection::waitExpired, this, &UpdateClient::UpdateTimerTimer);
+    connect(&m_starter, &ProgramStarter::stayedUp, this, &UpdateClient::programStayedUp);
+    connect(&m_starter, &ProgramStarter::ended, this, &UpdateClient::programEnded);
     m_errorTimer.setSingleShot(true);
     m_errorTimer.setInterval(100);
     connect(&m_errorTimer, &QTimer::timeout, this, [this] {
@@ -107,8 +62,8 @@ UpdateClient::UpdateClient(ProgramState& state, SettingsStore& settings, ClientI
 
 UpdateClient::~UpdateClient()
 {
-    m_socket.disconnect(this);
-    m_socket.abort();
+    // Nothing the closing connection says reaches a half-destroyed check.
+    m_connection.disconnect(this);
 }
 
 void UpdateClient::setWaits(int connectMs, int answerMs, int downloadMs)
@@ -133,25 +88,6 @@ void UpdateClient::setDownloadLimit(qint64 bytes)
     m_receiver.setFileLimit(bytes);
 }
 
-QString UpdateClient::programFile() const
-{
-    if (!m_state.programFilePath.isEmpty())
-        return m_state.programFilePath;
-    return QCoreApplication::applicationFilePath();
-}
-
-QString UpdateClient::programFileName() const
-{
-    return QFileInfo(programFile()).fileName();
-}
-
-void UpdateClient::restartTimer(int ms)
-{
-    m_updateTimer.stop();
-    m_updateTimer.setInterval(ms);
-    m_updateTimer.start();
-}
-
 void UpdateClient::tell(const QString& text)
 {
     // From the event loop, never from inside a handler of the check: a box
@@ -169,37 +105,39 @@ void UpdateClient::RunUpdateCheck()
     beginCheck();
 }
 
+void UpdateClient::stopReading()
+{
+    m_file.drop();
+    m_receiver.reset();
+    m_errorTimer.stop();
+}
+
 void UpdateClient::cancel()
 {
     ++m_generation;
     m_phase = Phase::Idle;
     m_again = false;
-    m_watchTimer.stop();
-    m_updateTimer.stop();
-    m_socket.abort();
-    dropFile();
-    m_receiver.reset();
-    m_errorTimer.stop();
+    m_starter.stop();
+    m_connection.stopWait();
+    m_connection.abort();
+    stopReading();
 }
 
 void UpdateClient::beginCheck()
 {
     ++m_generation;
     m_again = false;
-    m_watchTimer.stop();
-    if (m_socket.state() != QAbstractSocket::UnconnectedState)
-        m_socket.abort();
+    m_starter.stop();
+    if (!m_connection.idle())
+        m_connection.abort();
     // Busy from here on: the settings reads below may wait for the server,
     // and a check asked for meanwhile has to follow this one.
     m_phase = Phase::Connecting;
-    m_receiver.reset();
-    m_errorTimer.stop();
-    dropFile();
+    stopReading();
     m_fileFailed = false;
     m_requested = false;
     m_wanted = 0;
-    m_startedPid = 0;
-    m_startedPath.clear();
+    m_starter.reset();
     m_updateState = StateWaiting;
     m_restarting = false;
     m_saveFailed = false;
@@ -221,32 +159,24 @@ void UpdateClient::beginCheck()
     if (generation != m_generation)
         return;   // cancelled while a setting was read
 
-    restartTimer(m_connectMs);
-    if (IsNumericAddress(name)) {
-        // Only the four parts that make it an address count.
-        const QString address = name.split(u'.').mid(0, 4).join(u'.');
-        m_socket.connectToHost(QHostAddress(address), quint16(port));
-    } else {
-        m_socket.connectToHost(name, quint16(port));
-    }
+    m_connection.restartWait(m_connectMs);
+    m_connection.open(name, quint16(port));
 }
 
 void UpdateClient::finish(bool restart)
 {
     if (m_phase == Phase::Idle || m_phase == Phase::Ending)
         return;
-    m_watchTimer.stop();
+    m_starter.stop();
     if (restart || m_updateState == StateCurrent) {
         // Closes the update connection in a while (the version answer may
         // still come), unless the program has ended by then.
-        restartTimer(m_answerMs);
+        m_connection.restartWait(m_answerMs);
     } else {
-        m_updateTimer.stop();
-        if (m_socket.state() != QAbstractSocket::UnconnectedState)
-            m_socket.abort();
-        dropFile();
-        m_receiver.reset();
-        m_errorTimer.stop();
+        m_connection.stopWait();
+        if (!m_connection.idle())
+            m_connection.abort();
+        stopReading();
     }
     m_phase = Phase::Ending;
     // Reported from the event loop, not from inside a socket's signal.
@@ -273,19 +203,14 @@ void UpdateClient::endCheck(bool restart)
     emit checkFinished(false);
 }
 
-void UpdateClient::sendText(const QByteArray& wireBytes)
-{
-    if (m_socket.state() == QAbstractSocket::ConnectedState)
-        m_socket.write(wireBytes);
-}
-
 void UpdateClient::requestNewClient()
 {
     m_requested = true;
     m_phase = Phase::Download;
-    restartTimer(m_downloadMs);
-    sendText(QByteArray::fromStdString(protocol::buildGetNewClient(
-        toWireString(programFileName()), toWireString(m_identity.GetClientName()), int(m_state.ProgramType))));
+    m_connection.restartWait(m_downloadMs);
+    m_connection.send(QByteArray::fromStdString(
+        protocol::buildGetNewClient(toWireString(m_starter.programFileName()),
+                                    toWireString(m_identity.GetClientName()), int(m_state.ProgramType))));
 }
 
 void UpdateClient::UpdateSocketConnect()
@@ -293,17 +218,16 @@ void UpdateClient::UpdateSocketConnect()
     if (m_phase != Phase::Connecting)
         return;
     m_phase = Phase::Answer;
-    restartTimer(m_answerMs);
+    m_connection.restartWait(m_answerMs);
     const quint64 generation = m_generation;
     try {
-        const QString program = programFile();
-        const QString fileName = programFileName();
-        const int own = VersionNumber(TCEVersionInfo(program).ProductVersion);
-        m_wanted = SettingsStore::toIntDef(m_settings.ReadSetting(QStringLiteral("CHECKVERSION"), fileName), own);
+        const int own = m_starter.ownVersion();
+        m_wanted = m_starter.wantedVersion(own);
         const std::string client = toWireString(m_identity.GetClientName());
         if (generation != m_generation || m_phase != Phase::Answer)
             return;
-        sendText(QByteArray::fromStdString(protocol::buildGetServerVersion(client, int(m_state.ProgramType))));
+        m_connection.send(
+            QByteArray::fromStdString(protocol::buildGetServerVersion(client, int(m_state.ProgramType))));
 
         if (own >= m_wanted) {
             m_updateState = StateCurrent;
@@ -311,45 +235,27 @@ void UpdateClient::UpdateSocketConnect()
             return;
         }
         m_updateState = StateUpdating;
-        const QString folder = m_state.paths.UpdateFolder;
-        const QString local = folder.isEmpty() ? QString() : folder + fileName;
-        if (!local.isEmpty() && QFileInfo(local).isFile()) {
-            const TCEVersionInfo waiting(local);
-            // A waiting copy that cannot be started is fetched anew.
-            if (waiting.valid && VersionNumber(waiting.ProductVersion) == m_wanted && startProgram(local))
-                return;
-        }
+        // A waiting copy that cannot be started is fetched anew.
+        if (m_starter.waitingCopyFits(m_wanted) && startProgram(m_starter.updateCopy()))
+            return;
         requestNewClient();
     } catch (const std::exception& e) {
         tell(kErrorInConnect + QString::fromLocal8Bit(e.what()));
     }
 }
 
-void UpdateClient::UpdateSocketRead()
+void UpdateClient::UpdateSocketRead(const QByteArray& chunk)
 {
-    // Qt does not announce new data again while this runs.
-    if (m_inRead)
-        return;
-    m_inRead = true;
-    while (m_socket.bytesAvailable() > 0) {
-        const QByteArray chunk = m_socket.readAll();
-        try {
-            handleChunk(chunk);
-        } catch (const std::exception& e) {
-            tell(kErrorInRead + QString::fromLocal8Bit(e.what()));
-        }
+    try {
+        auto events = m_receiver.feed(std::string_view(chunk.constData(), std::size_t(chunk.size())));
+        if (m_receiver.errorOpen())
+            m_errorTimer.start();
+        else
+            m_errorTimer.stop();
+        handleEvents(events);
+    } catch (const std::exception& e) {
+        tell(kErrorInRead + QString::fromLocal8Bit(e.what()));
     }
-    m_inRead = false;
-}
-
-void UpdateClient::handleChunk(const QByteArray& chunk)
-{
-    auto events = m_receiver.feed(std::string_view(chunk.constData(), std::size_t(chunk.size())));
-    if (m_receiver.errorOpen())
-        m_errorTimer.start();
-    else
-        m_errorTimer.stop();
-    handleEvents(events);
 }
 
 void UpdateClient::handleEvents(std::vector<protocol::UpdateReceiver::Event>& events)
@@ -370,8 +276,8 @@ void UpdateClient::handleEvents(std::vector<protocol::UpdateReceiver::Event>& ev
             finishFile();
             break;
         case Kind::Overflow:
-            if (m_file) {
-                dropFile();
+            if (m_file.isOpen()) {
+                m_file.drop();
                 m_fileFailed = true;
                 tell(kTooLarge.arg(m_receiver.fileLimit() / (1024 * 1024)));
             }
@@ -398,20 +304,14 @@ void UpdateClient::handleMessage(const protocol::Unit& message)
 
 void UpdateClient::beginFile()
 {
-    dropFile();
+    m_file.drop();
     m_fileFailed = false;
     if (!m_requested || m_phase != Phase::Download) {
         // Nothing was asked for: a program file nobody requested is not stored.
         m_fileFailed = true;
         return;
     }
-    const QString folder = m_state.paths.UpdateFolder;
-    if (folder.isEmpty() || !QDir().mkpath(folder)) {
-        saveFailed();
-        return;
-    }
-    m_file = std::make_unique<QTemporaryFile>(folder + programFileName() + QStringLiteral(".XXXXXX.part"));
-    if (!m_file->open()) {
+    if (!m_file.begin(m_state.paths.UpdateFolder, m_starter.programFileName())) {
         saveFailed();
         return;
     }
@@ -422,9 +322,9 @@ void UpdateClient::beginFile()
 
 void UpdateClient::writeFile(const QByteArray& bytes)
 {
-    if (m_fileFailed || !m_file)
+    if (m_fileFailed || !m_file.isOpen())
         return;
-    if (m_file->write(bytes) != bytes.size()) {
+    if (!m_file.write(bytes)) {
         saveFailed();
         return;
     }
@@ -433,7 +333,7 @@ void UpdateClient::writeFile(const QByteArray& bytes)
 
 void UpdateClient::reportProgress(bool force)
 {
-    const qint64 bytes = m_file ? m_file->pos() : 0;
+    const qint64 bytes = m_file.size();
     if (bytes == m_lastProgress && !force)
         return;
     if (force || bytes - m_lastProgress >= kProgressStepBytes || m_progressClock.elapsed() >= kProgressStepMs) {
@@ -445,54 +345,33 @@ void UpdateClient::reportProgress(bool force)
 
 void UpdateClient::finishFile()
 {
-    if (m_fileFailed || !m_file)
+    if (m_fileFailed || !m_file.isOpen())
         return;
     reportProgress(true);
-    if (!m_file->flush()) {
+    const QString temp = m_file.complete();
+    if (temp.isEmpty()) {
         saveFailed();
         return;
     }
-    const QString temp = m_file->fileName();
-    m_file->close();
-
-    // Only a file that says it is the wanted version (or newer) replaces the
-    // one in the update folder and is started.
-    const TCEVersionInfo info(temp);
-    if (!info.valid) {
-        giveUp(kNoVersionBlock);
+    const QString refusal = m_starter.refusal(temp, m_wanted);
+    if (!refusal.isEmpty()) {
+        giveUp(refusal);
         return;
     }
-    const int number = VersionNumber(info.ProductVersion);
-    if (number < m_wanted) {
-        giveUp(kVersionTooOld.arg(info.ProductVersion).arg(m_wanted));
-        return;
-    }
-
-    const QString target = m_state.paths.UpdateFolder + programFileName();
-    if (!QFile::setPermissions(temp, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
-                                         | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther)
-        || std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(target).constData()) != 0) {
+    const QString target = m_state.paths.UpdateFolder + m_starter.programFileName();
+    if (!m_file.install(target)) {
         saveFailed();
         return;
     }
-    m_file->setAutoRemove(false);
-    m_file.reset();
-
     if (!startProgram(target)) {
         tell(kStartFailed + target);
         finish(false);
     }
 }
 
-void UpdateClient::dropFile()
-{
-    // The temporary file goes with its object; the copy in place stays.
-    m_file.reset();
-}
-
 void UpdateClient::saveFailed()
 {
-    dropFile();
+    m_file.drop();
     m_fileFailed = true;
     m_saveFailed = true;
     tell(kSaveFailed + m_state.paths.UpdateFolder + QStringLiteral("!"));
@@ -501,7 +380,7 @@ void UpdateClient::saveFailed()
 
 void UpdateClient::giveUp(const QString& message)
 {
-    dropFile();
+    m_file.drop();
     m_fileFailed = true;
     tell(message);
     finish(false);
@@ -509,45 +388,29 @@ void UpdateClient::giveUp(const QString& message)
 
 bool UpdateClient::startProgram(const QString& path)
 {
-    // Executable for its owner; nobody else may write it.
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
-                                    | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
-    const QFile::Permissions now = QFileInfo(path).permissions();
-    if (now & (QFile::WriteGroup | QFile::WriteOther))
+    if (!m_starter.start(path))
         return false;
-    qint64 pid = 0;
-    if (!QProcess::startDetached(path, RestartParameters(m_state.commandLine.params(), m_state.frontEndSwitches),
-                                 m_state.paths.ProgramFolder, &pid))
-        return false;
-    // This instance ends only once the new one has stayed up for a while: a
-    // program that cannot load or finds no screen ends at once.
-    m_startedPid = pid;
-    m_startedPath = path;
     m_startedDownload = m_requested;
     m_phase = Phase::Watching;
-    m_updateTimer.stop();
-    m_watchClock.start();
-    m_watchTimer.start();
+    m_connection.stopWait();
     return true;
 }
 
-void UpdateClient::watchTick()
+void UpdateClient::programStayedUp()
 {
-    if (m_phase != Phase::Watching) {
-        m_watchTimer.stop();
+    if (m_phase != Phase::Watching)
         return;
-    }
-    if (processRunning(m_startedPid)) {
-        if (m_watchClock.elapsed() >= m_watchMs) {
-            m_restarting = true;
-            finish(true);
-        }
+    m_restarting = true;
+    finish(true);
+}
+
+void UpdateClient::programEnded()
+{
+    if (m_phase != Phase::Watching)
         return;
-    }
-    m_watchTimer.stop();
-    tell(kStartEnded + m_startedPath);
+    tell(kStartEnded + m_starter.path());
     // A waiting copy that does not run is fetched anew.
-    if (!m_startedDownload && m_socket.state() == QAbstractSocket::ConnectedState) {
+    if (!m_startedDownload && m_connection.isConnected()) {
         requestNewClient();
         return;
     }
@@ -566,7 +429,6 @@ void UpdateClient::UpdateSocketError(QAbstractSocket::SocketError error)
 
 void UpdateClient::UpdateSocketDisconnect()
 {
-    UpdateSocketRead();
     // A closed connection ends an error text as well as a wait would.
     m_errorTimer.stop();
     auto events = m_receiver.waitElapsed();
@@ -579,8 +441,8 @@ void UpdateClient::UpdateSocketDisconnect()
 void UpdateClient::UpdateTimerTimer()
 {
     m_waitExpired = true;
-    m_updateTimer.stop();
-    m_socket.abort();
+    m_connection.stopWait();
+    m_connection.abort();
     if (m_phase == Phase::Connecting || m_phase == Phase::Answer || m_phase == Phase::Download)
         finish(false);
 }

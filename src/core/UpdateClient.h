@@ -1,6 +1,9 @@
 #pragma once
 // Self-update: at the first connect, compare the own version with the wanted
 // one and fetch, store and start the wanted program file.
+#include "core/update/ProgramStarter.h"
+#include "core/update/UpdateConnection.h"
+#include "core/update/UpdateFile.h"
 #include "protocol/UpdateReceiver.h"
 
 #include <QByteArray>
@@ -8,13 +11,9 @@
 #include <QObject>
 #include <QPoint>
 #include <QString>
-#include <QTcpSocket>
 #include <QTimer>
 #include <functional>
-#include <memory>
 #include <vector>
-
-class QTemporaryFile;
 
 namespace quvo {
 
@@ -52,7 +51,7 @@ public:
     // The three waits: for the connection, for the first answer, for the file.
     void setWaits(int connectMs, int answerMs, int downloadMs);
     // How long a started program has to stay running before this one ends.
-    void setStartWatch(int ms) { m_watchMs = ms; }
+    void setStartWatch(int ms) { m_starter.setWatch(ms); }
     // The balloon about a socket error points here (the desktop's centre);
     // only a front end with screens knows it.
     void setScreenCentreSource(std::function<QPoint()> source);
@@ -64,10 +63,10 @@ public:
     bool UpdateRestarting() const { return m_restarting; }
     // Process id of the program file that runs in this one's place, once it
     // has stayed up; 0 otherwise.
-    qint64 startedProgramPid() const { return m_restarting ? m_startedPid : 0; }
+    qint64 startedProgramPid() const { return m_restarting ? m_starter.pid() : 0; }
     bool UpdateSaveFailed() const { return m_saveFailed; }
     bool UpdateWaitExpired() const { return m_waitExpired; }
-    QTcpSocket& updateSocket() { return m_socket; }
+    QTcpSocket& updateSocket() { return m_connection.socket(); }
 
 signals:
     // true: the new program is running and this instance must end.
@@ -79,7 +78,7 @@ private:
     enum class Phase { Idle, Connecting, Answer, Download, Watching, Ending };
 
     void UpdateSocketConnect();
-    void UpdateSocketRead();
+    void UpdateSocketRead(const QByteArray& chunk);
     void UpdateSocketError(QAbstractSocket::SocketError error);
     void UpdateSocketDisconnect();
     void UpdateTimerTimer();
@@ -87,24 +86,20 @@ private:
     void beginCheck();
     void finish(bool restart);
     void endCheck(bool restart);
+    void stopReading();
     void requestNewClient();
     void tell(const QString& text);
-    void restartTimer(int ms);
-    void handleChunk(const QByteArray& chunk);
     void handleEvents(std::vector<protocol::UpdateReceiver::Event>& events);
     void handleMessage(const protocol::Unit& message);
     void beginFile();
     void writeFile(const QByteArray& bytes);
     void finishFile();
-    void dropFile();
     void saveFailed();
     void giveUp(const QString& message);
     void reportProgress(bool force);
     bool startProgram(const QString& path);
-    void watchTick();
-    void sendText(const QByteArray& wireBytes);
-    QString programFile() const;
-    QString programFileName() const;
+    void programStayedUp();
+    void programEnded();
 
     ProgramState& m_state;
     SettingsStore& m_settings;
@@ -112,19 +107,16 @@ private:
     UserInterface& m_ui;
     ServerConnection& m_main;
 
-    QTcpSocket m_socket;
-    QTimer m_updateTimer;
-    QTimer m_watchTimer;
-    QElapsedTimer m_watchClock;
+    UpdateConnection m_connection;
+    ProgramStarter m_starter;
+    UpdateFile m_file;
     Phase m_phase = Phase::Idle;
     bool m_again = false;           // a check was asked for while this one ran
     quint64 m_generation = 0;       // tells a stale queued report from the current one
-    bool m_inRead = false;
 
     int m_connectMs = 5000;
     int m_answerMs = 5000;
     int m_downloadMs = 60000;
-    int m_watchMs = 3000;
     std::function<QPoint()> m_screenCentre;
     std::function<MainEndpoint()> m_mainEndpoint;
 
@@ -134,14 +126,11 @@ private:
     bool m_waitExpired = false;
     bool m_requested = false;       // GETNEWCLIENT went out in this check
     int m_wanted = 0;
-    qint64 m_startedPid = 0;
-    QString m_startedPath;
     bool m_startedDownload = false; // the watched program is the one just fetched
 
     protocol::UpdateReceiver m_receiver;
     // An error text that ended a read may go on in the next read.
     QTimer m_errorTimer;
-    std::unique_ptr<QTemporaryFile> m_file;
     bool m_fileFailed = false;
     qint64 m_lastProgress = 0;
     QElapsedTimer m_progressClock;
