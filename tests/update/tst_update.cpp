@@ -475,6 +475,27 @@ private slots:
         expectStarted(QStringLiteral("served"));
     }
 
+    // What a download stopped with its process left goes at the next
+    // download; a file that may belong to one running now stays.
+    void leftoverTemporaryFileRemoved()
+    {
+        const QString stale = m_state->paths.UpdateFolder + kProgramName + QStringLiteral(".Ab12Cd.part");
+        const QString fresh = kProgramName + QStringLiteral(".Ef34Gh.part");
+        QVERIFY(writeFile(stale, "half"));
+        QVERIFY(writeFile(m_state->paths.UpdateFolder + fresh, "half"));
+        QFile old(stale);
+        QVERIFY(old.open(QIODevice::ReadWrite));
+        QVERIFY(old.setFileTime(QDateTime::currentDateTimeUtc().addDays(-1), QFileDevice::FileModificationTime));
+        old.close();
+        QVERIFY(writeFile(m_served, program("served", "1.10.5")));
+        Sim sim;
+        QVERIFY(startSim(sim));
+        wantVersion(QStringLiteral("1105"));
+
+        QCOMPARE(runCheck(), 1);
+        QCOMPARE(updateFolderEntries(), (QStringList{kProgramName, fresh}));
+    }
+
     // The waiting copy ends at once: it is fetched anew. The fetched one ends
     // at once too: the person is told, and this instance goes on.
     void programEndingAtOnceLeavesThisOneRunning()

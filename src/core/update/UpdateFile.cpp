@@ -1,5 +1,6 @@
 #include "core/update/UpdateFile.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -25,6 +26,23 @@ bool syncFolder(const QString& folder)
     return synced;
 }
 
+// A download that stopped with its process (a crash, a power cut) leaves its
+// temporary file. One untouched this long belongs to no running download:
+// each is bounded by its wait for the file.
+constexpr qint64 kStaleAfterSecs = 60 * 60;
+
+void removeStale(const QString& folder, const QString& fileName)
+{
+    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-kStaleAfterSecs);
+    QDir dir(folder);
+    const QStringList names =
+        dir.entryList({fileName + QStringLiteral(".??????.part")}, QDir::Files | QDir::Hidden);
+    for (const QString& name : names) {
+        if (QFileInfo(dir.filePath(name)).lastModified().toUTC() < before)
+            dir.remove(name);
+    }
+}
+
 } // namespace
 
 UpdateFile::UpdateFile() = default;
@@ -35,6 +53,7 @@ bool UpdateFile::begin(const QString& folder, const QString& fileName)
     drop();
     if (folder.isEmpty() || !QDir().mkpath(folder))
         return false;
+    removeStale(folder, fileName);
     m_file = std::make_unique<QTemporaryFile>(folder + fileName + QStringLiteral(".XXXXXX.part"));
     if (!m_file->open()) {
         m_file.reset();
