@@ -13,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QTimer>
 
 namespace quvo {
 
@@ -21,8 +22,8 @@ const QString kServer = QStringLiteral("ServerSettings");
 }
 
 HardwareClient::HardwareClient(UserInterface& frontEnd, const QStringList& params, SettingsLocations settingsAt,
-                               QObject* parent)
-    : QObject(parent), m_ui(frontEnd)
+                               Clock& clock, QObject* parent)
+    : QObject(parent), m_ui(frontEnd), m_clock(clock), m_minimizeTimer(clock.createTimer())
 {
     m_state.commandLine = CommandLine(params);
     m_state.programFilePath = QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QString();
@@ -34,9 +35,9 @@ HardwareClient::HardwareClient(UserInterface& frontEnd, const QStringList& param
 
     // The library is loaded by the first lookup, on the worker's thread.
     m_telldus = std::make_unique<TelldusWorker>();
-    m_device = std::make_unique<DeviceController>(*m_telldus, *m_settings, m_ui);
-    m_activation = std::make_unique<Activation>(*m_device, *m_settings);
-    m_connection = std::make_unique<ServerConnection>(m_state, *m_settings, *m_identity, m_ui);
+    m_device = std::make_unique<DeviceController>(*m_telldus, *m_settings, m_ui, m_clock);
+    m_activation = std::make_unique<Activation>(*m_device, *m_settings, m_clock);
+    m_connection = std::make_unique<ServerConnection>(m_state, *m_settings, *m_identity, m_ui, m_clock);
     m_dispatcher = std::make_unique<Dispatcher>(m_state, *m_settings, *m_identity, m_ui, *m_connection, *m_activation);
     m_updater = std::make_unique<UpdateClient>(m_state, *m_settings, *m_identity, m_ui, *m_connection);
 
@@ -46,10 +47,10 @@ HardwareClient::HardwareClient(UserInterface& frontEnd, const QStringList& param
     connect(m_updater.get(), &UpdateClient::checkFinished, m_connection.get(), &ServerConnection::updateCheckFinished);
     connect(m_connection.get(), &ServerConnection::quitRequested, this, &HardwareClient::quit);
 
-    m_minimizeTimer.setInterval(1000);
-    m_minimizeTimer.setSingleShot(true);
-    connect(&m_minimizeTimer, &QTimer::timeout, this, &HardwareClient::minimizeWanted);
-    m_dispatcher->setMinimizeTimerStarter([this] { m_minimizeTimer.start(); });
+    m_minimizeTimer->setInterval(1000);
+    m_minimizeTimer->setSingleShot(true);
+    connect(m_minimizeTimer.get(), &Timer::timeout, this, &HardwareClient::minimizeWanted);
+    m_dispatcher->setMinimizeTimerStarter([this] { m_minimizeTimer->start(); });
     connect(m_dispatcher.get(), &Dispatcher::clinicNameChanged, this,
             [this] { emit windowTitleChanged(windowTitle()); });
 
@@ -88,7 +89,7 @@ QString HardwareClient::windowTitle() const { return m_dispatcher->windowTitle()
 HardwareClient::Parts HardwareClient::parts()
 {
     return Parts{m_state,       *m_identity,   m_ui,         *m_telldus, *m_device,
-                 *m_activation, *m_connection, *m_dispatcher, *m_updater, m_minimizeTimer};
+                 *m_activation, *m_connection, *m_dispatcher, *m_updater, *m_minimizeTimer};
 }
 
 void HardwareClient::openSettings() { m_ui.showSettingsDialog(SettingsPage::ServerSettings); }
@@ -241,7 +242,7 @@ void HardwareClient::quit()
 
     m_updater->cancel();
     m_connection->stopTimers();
-    m_minimizeTimer.stop();
+    m_minimizeTimer->stop();
     m_activation->stopTimers();
     m_connection->closeSocket();
     // Closing runs the loss handling, which arms the retry countdown again.

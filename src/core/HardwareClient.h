@@ -2,13 +2,13 @@
 // The program without its windows: creation, first activation and the quit
 // path. Front ends (desktop, headless, tests) call its intents, implement
 // UserInterface for what waits for a person, and follow its signals.
+#include "common/Clock.h"
 #include "common/ProgramState.h"
 #include "common/SettingsStore.h"
 #include "common/UserInterface.h"
 #include <QObject>
 #include <QPoint>
 #include <QStringList>
-#include <QTimer>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,7 +30,7 @@ public:
     // params: the command-line parameters 1..N.
     HardwareClient(UserInterface& frontEnd, const QStringList& params,
                    SettingsLocations settingsAt = SettingsLocations::fromEnvironment(),
-                   QObject* parent = nullptr);
+                   Clock& clock = Clock::system(), QObject* parent = nullptr);
     ~HardwareClient() override;
 
     void FormCreate();
@@ -94,7 +94,7 @@ public:
         ServerConnection& connection;
         Dispatcher& dispatcher;
         UpdateClient& updater;
-        QTimer& minimizeTimer;
+        Timer& minimizeTimer;
     };
     Parts parts();
 
@@ -127,6 +127,7 @@ signals:
 
 private:
     UserInterface& m_ui;
+    Clock& m_clock;
     ProgramState m_state;
     std::unique_ptr<SettingsStore> m_settings;
     std::unique_ptr<ClientIdentity> m_identity;
@@ -136,7 +137,7 @@ private:
     std::unique_ptr<ServerConnection> m_connection;
     std::unique_ptr<Dispatcher> m_dispatcher;
     std::unique_ptr<UpdateClient> m_updater;
-    QTimer m_minimizeTimer;
+    std::unique_ptr<Timer> m_minimizeTimer;
     bool m_autoRegister = false;
     QString m_callListParam;
     bool m_firstActivationDone = false;

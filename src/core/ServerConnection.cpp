@@ -70,14 +70,16 @@ int systemErrorCode(QAbstractSocket::SocketError e)
 } // namespace
 
 ServerConnection::ServerConnection(ProgramState& state, SettingsStore& settings, ClientIdentity& identity,
-                                   UserInterface& ui, QObject* parent)
+                                   UserInterface& ui, Clock& clock, QObject* parent)
     : QObject(parent), m_state(state), m_settings(settings), m_identity(identity), m_ui(ui)
+    , m_timer3(clock.createTimer()), m_reconnectTimer(clock.createTimer()), m_errorTimer(clock.createTimer())
+    , m_idleTimer(clock.createTimer()), m_probeTimer(clock.createTimer()), m_lossTimer(clock.createTimer())
 {
-    m_timer3.setInterval(1000);
-    m_timer3.setSingleShot(false);
-    connect(&m_timer3, &QTimer::timeout, this, &ServerConnection::Timer3Timer);
-    m_reconnectTimer.setInterval(60000);
-    connect(&m_reconnectTimer, &QTimer::timeout, this, &ServerConnection::ReconnectTimerTimer);
+    m_timer3->setInterval(1000);
+    m_timer3->setSingleShot(false);
+    connect(m_timer3.get(), &Timer::timeout, this, &ServerConnection::Timer3Timer);
+    m_reconnectTimer->setInterval(60000);
+    connect(m_reconnectTimer.get(), &Timer::timeout, this, &ServerConnection::ReconnectTimerTimer);
 
     // Connect and error handling may open message boxes and nested event
     // loops; they run after the socket's own signal has returned.
@@ -92,16 +94,16 @@ ServerConnection::ServerConnection(ProgramState& state, SettingsStore& settings,
 
     m_random = [] { return int(QRandomGenerator::global()->bounded(15000)); };
 
-    m_errorTimer.setSingleShot(true);
-    m_errorTimer.setInterval(100);
-    connect(&m_errorTimer, &QTimer::timeout, this, &ServerConnection::releaseHeldError);
+    m_errorTimer->setSingleShot(true);
+    m_errorTimer->setInterval(100);
+    connect(m_errorTimer.get(), &Timer::timeout, this, &ServerConnection::releaseHeldError);
 
-    m_idleTimer.setSingleShot(true);
-    connect(&m_idleTimer, &QTimer::timeout, this, &ServerConnection::idleTimerTimer);
-    m_probeTimer.setSingleShot(true);
-    connect(&m_probeTimer, &QTimer::timeout, this, &ServerConnection::probeTimerTimer);
-    m_lossTimer.setSingleShot(true);
-    connect(&m_lossTimer, &QTimer::timeout, this, [this] {
+    m_idleTimer->setSingleShot(true);
+    connect(m_idleTimer.get(), &Timer::timeout, this, &ServerConnection::idleTimerTimer);
+    m_probeTimer->setSingleShot(true);
+    connect(m_probeTimer.get(), &Timer::timeout, this, &ServerConnection::probeTimerTimer);
+    m_lossTimer->setSingleShot(true);
+    connect(m_lossTimer.get(), &Timer::timeout, this, [this] {
         m_lossNoticed = true;
         emit notice(kNoticeLost, true);
     });
@@ -122,8 +124,7 @@ void ServerConnection::setAutoRegister(bool on, const QString& callListParam)
 void ServerConnection::setUpdateCheck(std::function<void()> check) { m_updateCheck = std::move(check); }
 void ServerConnection::setTextHandler(std::function<void(protocol::Unit&&)> handler) { m_textHandler = std::move(handler); }
 void ServerConnection::setRandomSource(std::function<int()> source) { m_random = std::move(source); }
-void ServerConnection::setCountdownTickMs(int ms) { m_timer3.setInterval(ms); }
-void ServerConnection::setRefreshMinuteMs(int ms) { m_minuteMs = ms; }
+void ServerConnection::setCountdownTickMs(int ms) { m_timer3->setInterval(ms); }
 void ServerConnection::setSupervisionSecondMs(int ms) { m_secondMs = ms; }
 
 void ServerConnection::setStatus(const QString& text) { emit statusChanged(text); }
@@ -184,7 +185,7 @@ void ServerConnection::openSocket()
 {
     m_reader.clear();
     m_queue.clear();
-    m_errorTimer.stop();
+    m_errorTimer->stop();
     m_refused = false;
     m_connectPending = false;
     m_attemptConnected = false;
@@ -202,7 +203,7 @@ void ServerConnection::ClientSocket1Connect()
     if (!m_connectPending)
         return; // closed by this program before this ran; its loss handling has run
     m_connectPending = false;
-    m_timer3.stop();
+    m_timer3->stop();
     m_mainSocketSet = true;
     m_connectedNow = true;
     m_handshakeOwed = true;
@@ -269,7 +270,7 @@ void ServerConnection::sendHandshake()
 void ServerConnection::onSocketDisconnected()
 {
     // A closed connection ends an error text as well as a wait would.
-    m_errorTimer.stop();
+    m_errorTimer->stop();
     releaseHeldError();
     if (m_closingByUs)
         return; // closeSocket runs the loss handling itself
@@ -337,17 +338,17 @@ void ServerConnection::armCountdown()
 {
     const int r = m_random ? m_random() : 0;
     const int delay = (qBound(0, r, 14999) / 1000) * 1000 + 3000;
-    m_timer3.stop();
+    m_timer3->stop();
     m_countdown = delay;
-    m_timer3.start();
+    m_timer3->start();
 }
 
 void ServerConnection::Timer3Timer()
 {
-    m_timer3.stop();
+    m_timer3->stop();
     if (m_countdown > 0) {
         m_countdown -= 1000;
-        m_timer3.start();
+        m_timer3->start();
         setStatus(countdownText(m_countdown));
         return;
     }
@@ -359,22 +360,22 @@ void ServerConnection::Timer3Timer()
 
 void ServerConnection::applyRefreshRule()
 {
-    m_reconnectTimer.stop();
+    m_reconnectTimer->stop();
     if (!m_settings.readBool(QStringLiteral("QUVO"), QStringLiteral("RefreshConnection"), false))
         return;
     const qint64 minutes = m_settings.readInt(QStringLiteral("QUVO"), QStringLiteral("RefreshConnectionTimer"), 1);
-    const qint64 period = minutes * m_minuteMs;
-    // A period of 0 never fires; QTimer would fire continuously instead.
+    const qint64 period = minutes * 60000;
+    // A period of 0 never fires; a timer would fire continuously instead.
     if (period <= 0)
         return;
-    m_reconnectTimer.setInterval(int(qMin<qint64>(period, INT_MAX)));
-    m_reconnectTimer.start();
+    m_reconnectTimer->setInterval(int(qMin<qint64>(period, INT_MAX)));
+    m_reconnectTimer->start();
 }
 
 void ServerConnection::connectionEstablished()
 {
     m_established = true;
-    m_lossTimer.stop();
+    m_lossTimer->stop();
     if (m_lossNoticed) {
         m_lossNoticed = false;
         emit notice(kNoticeBack, false);
@@ -394,23 +395,23 @@ void ServerConnection::readSuperviseSetting()
 
 void ServerConnection::startSupervision()
 {
-    m_probeTimer.stop();
+    m_probeTimer->stop();
     if (m_superviseSeconds <= 0 || !isActive()) {
-        m_idleTimer.stop();
+        m_idleTimer->stop();
         return;
     }
-    m_idleTimer.start(int(qMin<qint64>(qint64(m_superviseSeconds) * m_secondMs, INT_MAX)));
+    m_idleTimer->start(int(qMin<qint64>(qint64(m_superviseSeconds) * m_secondMs, INT_MAX)));
 }
 
 void ServerConnection::stopSupervision()
 {
-    m_idleTimer.stop();
-    m_probeTimer.stop();
+    m_idleTimer->stop();
+    m_probeTimer->stop();
 }
 
 void ServerConnection::noteArrival()
 {
-    if (m_idleTimer.isActive() || m_probeTimer.isActive())
+    if (m_idleTimer->isActive() || m_probeTimer->isActive())
         startSupervision();
 }
 
@@ -420,7 +421,7 @@ void ServerConnection::idleTimerTimer()
         return;
     // Its answer only renews the clinic name in the title.
     sendFrame(QByteArray::fromStdString(protocol::buildGetKlinikNamn()));
-    m_probeTimer.start(kProbeWaitS * m_secondMs);
+    m_probeTimer->start(kProbeWaitS * m_secondMs);
 }
 
 void ServerConnection::probeTimerTimer()
@@ -433,8 +434,8 @@ void ServerConnection::probeTimerTimer()
 
 void ServerConnection::startLossWatch()
 {
-    if (!m_lossTimer.isActive() && !m_lossNoticed && !m_established)
-        m_lossTimer.start(kLossNoticeS * m_secondMs);
+    if (!m_lossTimer->isActive() && !m_lossNoticed && !m_established)
+        m_lossTimer->start(kLossNoticeS * m_secondMs);
 }
 
 void ServerConnection::setKeepAlive()
@@ -454,7 +455,7 @@ void ServerConnection::setKeepAlive()
 
 void ServerConnection::ReconnectTimerTimer()
 {
-    m_reconnectTimer.stop();
+    m_reconnectTimer->stop();
     closeSocket();
     ConnectToServer(true);
 }
@@ -475,7 +476,7 @@ void ServerConnection::refuseServer()
     m_refused = true;
     m_queue.clear();
     m_reader.clear();
-    m_errorTimer.stop();
+    m_errorTimer->stop();
     // Nor may a refresh reconnect start behind the message.
     stopTimers();
 }
@@ -489,11 +490,11 @@ void ServerConnection::closeForGood()
 
 void ServerConnection::stopTimers()
 {
-    m_reconnectTimer.stop();
-    m_timer3.stop();
+    m_reconnectTimer->stop();
+    m_timer3->stop();
     stopSupervision();
     // No retry follows, so no notice that none came.
-    m_lossTimer.stop();
+    m_lossTimer->stop();
 }
 
 void ServerConnection::forgetConnectedOnce() { m_state.HasBeenConnected = false; }
@@ -552,9 +553,9 @@ void ServerConnection::ClientSocket1Read()
     // TCP may have cut an error text ("ERROR: 0" | "01"); its end is only
     // known when a frame opens or the server goes quiet.
     if (m_reader.errorOpen())
-        m_errorTimer.start();
+        m_errorTimer->start();
     else
-        m_errorTimer.stop();
+        m_errorTimer->stop();
     scheduleDrain();
 }
 

@@ -2,15 +2,16 @@
 // The main connection to the call server: connect, handshake, loss and retry,
 // the periodic refresh, the supervision of a silent server, and the receive
 // path up to the dispatcher.
+#include "common/Clock.h"
 #include "common/ServerIniLink.h"
 #include "common/UserInterface.h"
 #include "protocol/StreamReader.h"
 #include <QObject>
 #include <QString>
 #include <QTcpSocket>
-#include <QTimer>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace quvo {
@@ -23,7 +24,7 @@ class ServerConnection : public QObject, public ServerIniLink {
     Q_OBJECT
 public:
     ServerConnection(ProgramState& state, SettingsStore& settings, ClientIdentity& identity,
-                     UserInterface& ui, QObject* parent = nullptr);
+                     UserInterface& ui, Clock& clock = Clock::system(), QObject* parent = nullptr);
     ~ServerConnection() override;
 
     // Registration data from the command line.
@@ -38,7 +39,6 @@ public:
     // Test seams: the random part of the retry delay (0..14999) and the tick of Timer3.
     void setRandomSource(std::function<int()> source);
     void setCountdownTickMs(int ms);
-    void setRefreshMinuteMs(int ms);    // length of one refresh minute
     // Length of one second of the supervision and of the loss notice.
     void setSupervisionSecondMs(int ms);
     // Nobody can answer the question after a failed first attempt (headless):
@@ -79,11 +79,11 @@ public:
     QString address() const { return m_address; }
     quint16 port() const { return m_port; }
     int countdownMs() const { return m_countdown; }
-    bool countdownRunning() const { return m_timer3.isActive(); }
-    bool refreshRunning() const { return m_reconnectTimer.isActive(); }
-    int refreshIntervalMs() const { return m_reconnectTimer.interval(); }
+    bool countdownRunning() const { return m_timer3->isActive(); }
+    bool refreshRunning() const { return m_reconnectTimer->isActive(); }
+    int refreshIntervalMs() const { return m_reconnectTimer->interval(); }
     int superviseSeconds() const { return m_superviseSeconds; }
-    bool supervising() const { return m_idleTimer.isActive() || m_probeTimer.isActive(); }
+    bool supervising() const { return m_idleTimer->isActive() || m_probeTimer->isActive(); }
     QTcpSocket& socket() { return m_socket; }
 
 signals:
@@ -128,8 +128,8 @@ private:
     ClientIdentity& m_identity;
     UserInterface& m_ui;
     QTcpSocket m_socket;
-    QTimer m_timer3;
-    QTimer m_reconnectTimer;
+    std::unique_ptr<Timer> m_timer3;
+    std::unique_ptr<Timer> m_reconnectTimer;
     int m_countdown = 0;
     bool m_reconnectMark = false;
     bool m_closingByUs = false;
@@ -142,7 +142,7 @@ private:
     std::deque<protocol::Unit> m_queue;
     // An error text that ended a read may go on in the next read; it waits
     // this long for its rest.
-    QTimer m_errorTimer;
+    std::unique_ptr<Timer> m_errorTimer;
     bool m_refused = false;             // this connection's server version was refused
     bool m_drainScheduled = false;
     bool m_overflowTold = false;
@@ -150,12 +150,11 @@ private:
     bool m_handshakeOwed = false;      // this connection has not sent its handshake yet
     std::function<void(protocol::Unit&&)> m_textHandler;
     std::function<int()> m_random;
-    int m_minuteMs = 60000;
     int m_secondMs = 1000;
     int m_superviseSeconds = 30;        // 0: off
-    QTimer m_idleTimer;                 // nothing has arrived for that long
-    QTimer m_probeTimer;                // the probe's answer is due
-    QTimer m_lossTimer;                 // not connected for over 60 s
+    std::unique_ptr<Timer> m_idleTimer;     // nothing has arrived for that long
+    std::unique_ptr<Timer> m_probeTimer;    // the probe's answer is due
+    std::unique_ptr<Timer> m_lossTimer;     // not connected for over 60 s
     bool m_lossNoticed = false;
     bool m_established = false;         // the server accepted this client
     bool m_retryUnanswered = false;

@@ -22,17 +22,17 @@ constexpr int kMaxSeconds = 999;
 constexpr int kMinBlinkMs = 100;
 constexpr int kMaxBlinkMs = 5000;
 
-// QTimer::setInterval restarts a running timer even for the same value; here
+// setInterval restarts a running timer even for the same value; here
 // only a different interval restarts the countdown.
-void changeInterval(QTimer& timer, int ms)
+void changeInterval(Timer& timer, int ms)
 {
     if (timer.interval() == ms)
         return;
     timer.setInterval(ms);
 }
 
-// QTimer::start restarts a running timer; enabling an enabled one must not.
-void enable(QTimer& timer)
+// start restarts a running timer; enabling an enabled one must not.
+void enable(Timer& timer)
 {
     if (!timer.isActive())
         timer.start();
@@ -40,23 +40,26 @@ void enable(QTimer& timer)
 
 } // namespace
 
-Activation::Activation(DeviceController& device, SettingsStore& settings, QObject* parent)
+Activation::Activation(DeviceController& device, SettingsStore& settings, Clock& clock, QObject* parent)
     : QObject(parent)
     , m_device(device)
     , m_settings(settings)
+    , m_activateTimer(clock.createTimer())
+    , m_intervalTimer(clock.createTimer())
+    , m_retryTimer(clock.createTimer())
 {
     // A coarse timer may fire 5% late, enough to reorder the last blink step
     // and the end of the activation.
-    m_activateTimer.setTimerType(Qt::PreciseTimer);
-    m_intervalTimer.setTimerType(Qt::PreciseTimer);
-    m_activateTimer.setInterval(m_seconds * 1000);
-    m_intervalTimer.setInterval(m_blinkMs);
-    connect(&m_activateTimer, &QTimer::timeout, this, &Activation::EnhetAktivateTimerTimer);
-    connect(&m_intervalTimer, &QTimer::timeout, this, &Activation::EnhetIntervallTimerTimer);
-    m_retryTimer.setSingleShot(true);
-    m_retryTimer.setInterval(kRetryMs);
-    connect(&m_retryTimer, &QTimer::timeout, this, [this] {
-        if (m_activateTimer.isActive() && !m_intervalTimer.isActive())
+    m_activateTimer->setTimerType(Qt::PreciseTimer);
+    m_intervalTimer->setTimerType(Qt::PreciseTimer);
+    m_activateTimer->setInterval(m_seconds * 1000);
+    m_intervalTimer->setInterval(m_blinkMs);
+    connect(m_activateTimer.get(), &Timer::timeout, this, &Activation::EnhetAktivateTimerTimer);
+    connect(m_intervalTimer.get(), &Timer::timeout, this, &Activation::EnhetIntervallTimerTimer);
+    m_retryTimer->setSingleShot(true);
+    m_retryTimer->setInterval(kRetryMs);
+    connect(m_retryTimer.get(), &Timer::timeout, this, [this] {
+        if (m_activateTimer->isActive() && !m_intervalTimer->isActive())
             m_device.turnOn();
     });
     connect(&m_device, &DeviceController::deviceSelected, this, &Activation::deviceSelected);
@@ -78,7 +81,7 @@ void Activation::restoreSettings()
     // flood the transmitter with commands.
     m_blinkMs = std::clamp(m_settings.readInt(section, kIntervalKey, kDefaultBlinkMs), kMinBlinkMs,
                            kMaxBlinkMs);
-    changeInterval(m_intervalTimer, m_blinkMs);
+    changeInterval(*m_intervalTimer, m_blinkMs);
 
     m_blink = m_settings.readBool(section, kDoIntervalKey, false);
     m_secondsMode = m_settings.ReadSetting(section, kModeKey) == QLatin1String("1");
@@ -114,7 +117,7 @@ void Activation::SpinEdit2Change(int intervalMs)
 {
     m_blinkMs = std::clamp(intervalMs, kMinBlinkMs, kMaxBlinkMs);
     m_settings.WriteSetting(device_texts::kSection, kIntervalKey, QString::number(m_blinkMs));
-    changeInterval(m_intervalTimer, m_blinkMs);
+    changeInterval(*m_intervalTimer, m_blinkMs);
 }
 
 void Activation::CheckBox1Click(bool checked)
@@ -125,18 +128,18 @@ void Activation::CheckBox1Click(bool checked)
 
 void Activation::StartActivation()
 {
-    if (m_activateTimer.isActive())
+    if (m_activateTimer->isActive())
         return;
     if (m_device.TellStickDeviceId() == 0) {
         m_startWaiting = true;
         return;
     }
     m_startWaiting = false;
-    enable(m_activateTimer);
+    enable(*m_activateTimer);
     m_device.turnOn();
     if (m_blink) {
-        m_intervalTimer.stop();
-        m_intervalTimer.start();
+        m_intervalTimer->stop();
+        m_intervalTimer->start();
         m_phase = 1;
     }
     m_device.ShowDeviceStatus();
@@ -153,9 +156,9 @@ void Activation::StopActivation()
 
 void Activation::stopTimers()
 {
-    m_activateTimer.stop();
-    m_intervalTimer.stop();
-    m_retryTimer.stop();
+    m_activateTimer->stop();
+    m_intervalTimer->stop();
+    m_retryTimer->stop();
     m_startWaiting = false;
 }
 
@@ -163,9 +166,9 @@ void Activation::stopTimers()
 // call list: switch it on now.
 void Activation::deviceSelected()
 {
-    if (m_activateTimer.isActive()) {
+    if (m_activateTimer->isActive()) {
         m_device.turnOn();
-        if (m_intervalTimer.isActive())
+        if (m_intervalTimer->isActive())
             m_phase = 1;
         m_device.ShowDeviceStatus();
     } else if (m_startWaiting) {
@@ -177,8 +180,8 @@ void Activation::deviceSelected()
 // after a while, so a transmitter plugged back in during a call still works.
 void Activation::switchFailed(bool on)
 {
-    if (on && m_activateTimer.isActive() && !m_intervalTimer.isActive())
-        m_retryTimer.start();
+    if (on && m_activateTimer->isActive() && !m_intervalTimer->isActive())
+        m_retryTimer->start();
 }
 
 void Activation::EnhetAktivateTimerTimer()
@@ -188,8 +191,8 @@ void Activation::EnhetAktivateTimerTimer()
 
 void Activation::EnhetIntervallTimerTimer()
 {
-    m_intervalTimer.stop();
-    if (m_device.TellStickDeviceId() != 0 && m_activateTimer.isActive()) {
+    m_intervalTimer->stop();
+    if (m_device.TellStickDeviceId() != 0 && m_activateTimer->isActive()) {
         if (m_phase == 1) {
             m_phase = 2;
             m_device.turnOff();
@@ -198,13 +201,13 @@ void Activation::EnhetIntervallTimerTimer()
             m_device.turnOn();
         }
     }
-    if (m_activateTimer.isActive())
-        enable(m_intervalTimer);
+    if (m_activateTimer->isActive())
+        enable(*m_intervalTimer);
 }
 
 void Activation::setActivationInterval(int ms)
 {
-    changeInterval(m_activateTimer, ms);
+    changeInterval(*m_activateTimer, ms);
 }
 
 } // namespace quvo

@@ -1,8 +1,10 @@
 #pragma once
 // Switching the receiver for calls: for a set time or until confirmed,
 // optionally blinking.
+#include "common/Clock.h"
+
 #include <QObject>
-#include <QTimer>
+#include <memory>
 
 namespace quvo {
 
@@ -15,7 +17,8 @@ public:
     static constexpr int kUntilConfirmedMs = 86'400'000;
     static constexpr int kRetryMs = 2000;
 
-    Activation(DeviceController& device, SettingsStore& settings, QObject* parent = nullptr);
+    Activation(DeviceController& device, SettingsStore& settings, Clock& clock = Clock::system(),
+               QObject* parent = nullptr);
 
     void restoreSettings();          // steps 2..5 of the restore (name is the controller's)
     void RadioButton2Click();        // mode handler; also once at the end of creation
@@ -32,11 +35,10 @@ public:
     int seconds() const { return m_seconds; }
     int blinkIntervalMs() const { return m_blinkMs; }
     bool blink() const { return m_blink; }
-    bool active() const { return m_activateTimer.isActive(); }
-    bool blinking() const { return m_intervalTimer.isActive(); }
-    int activationIntervalMs() const { return m_activateTimer.interval(); }
+    bool active() const { return m_activateTimer->isActive(); }
+    bool blinking() const { return m_intervalTimer->isActive(); }
+    int activationIntervalMs() const { return m_activateTimer->interval(); }
     int blinkPhase() const { return m_phase; }
-    void setRetryInterval(int ms) { m_retryTimer.setInterval(ms); }
 
 signals:
     void settingsRestored();         // front ends refresh their controls
@@ -49,9 +51,9 @@ private:
     void switchFailed(bool on);
     DeviceController& m_device;
     SettingsStore& m_settings;
-    QTimer m_activateTimer;          // EnhetAktivateTimer
-    QTimer m_intervalTimer;          // EnhetIntervallTimer
-    QTimer m_retryTimer;             // a failed switch-on, steady activation
+    std::unique_ptr<Timer> m_activateTimer;   // EnhetAktivateTimer
+    std::unique_ptr<Timer> m_intervalTimer;   // EnhetIntervallTimer
+    std::unique_ptr<Timer> m_retryTimer;      // a failed switch-on, steady activation
     int m_phase = 0;
     bool m_startWaiting = false;     // a call came while no device was selected
     bool m_secondsMode = false;

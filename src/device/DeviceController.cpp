@@ -28,15 +28,17 @@ QString captionFor(int lastCommand)
 } // namespace
 
 DeviceController::DeviceController(TelldusWorker& telldus, SettingsStore& settings, UserInterface& ui,
-                                   QObject* parent)
+                                   Clock& clock, QObject* parent)
     : QObject(parent)
     , m_telldus(telldus)
     , m_settings(settings)
     , m_ui(ui)
+    , m_clock(clock)
+    , m_lookupRetry(clock.createTimer())
     , m_caption(device_texts::kNotConnected)
 {
-    m_lookupRetry.setSingleShot(true);
-    connect(&m_lookupRetry, &QTimer::timeout, this, [this] {
+    m_lookupRetry->setSingleShot(true);
+    connect(m_lookupRetry.get(), &Timer::timeout, this, [this] {
         if (m_deviceId == 0 && !m_name.isEmpty())
             lookup(true);
     });
@@ -66,7 +68,7 @@ void DeviceController::Edit1Change(const QString& text)
 
 void DeviceController::BitBtn2Click()
 {
-    m_lookupRetry.stop();
+    m_lookupRetry->stop();
     lookup(false);
 }
 
@@ -83,7 +85,7 @@ void DeviceController::lookup(bool quiet)
         return;
     }
     m_quietLookup = quiet;
-    m_lookupStarted.start();
+    m_lookupStartedMs = m_clock.nowMs();
     m_telldus.lookup(m_lookupSerial, QLocale().toUpper(m_name));
 }
 
@@ -122,7 +124,7 @@ void DeviceController::onLookedUp(const TelldusLookup& r)
     // A service may start later (boot order): look again, every interval
     // from the start of this lookup, which a stalled service makes long.
     if (!found)
-        m_lookupRetry.start(int(std::max<qint64>(0, m_lookupRetryMs - m_lookupStarted.elapsed())));
+        m_lookupRetry->start(int(std::max<qint64>(0, kLookupRetryMs - (m_clock.nowMs() - m_lookupStartedMs))));
     emit lookupFinished(found);
     if (found)
         emit deviceSelected();

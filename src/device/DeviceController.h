@@ -2,12 +2,13 @@
 // Finds the receiver by name and switches it; reports its state to the person.
 // The library is reached through the worker: every operation here returns at
 // once and its answer arrives later on this thread.
+#include "common/Clock.h"
 #include "common/UserInterface.h"
-#include <QElapsedTimer>
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
+#include <memory>
 
 namespace quvo {
 
@@ -21,7 +22,8 @@ public:
     static constexpr int kLookupRetryMs = 10'000;
     static constexpr int kMaxRepeat = 5;
 
-    DeviceController(TelldusWorker& telldus, SettingsStore& settings, UserInterface& ui, QObject* parent = nullptr);
+    DeviceController(TelldusWorker& telldus, SettingsStore& settings, UserInterface& ui,
+                     Clock& clock = Clock::system(), QObject* parent = nullptr);
 
     int TellStickDeviceId() const { return m_deviceId; }
     QString deviceName() const { return m_name; }
@@ -41,7 +43,6 @@ public:
     void Panel4DblClick();                     // manual switch
     void turnOn();                             // no-op without a device
     void turnOff();
-    void setLookupRetryInterval(int ms) { m_lookupRetryMs = ms; }
 
 signals:
     void focusNameField();                     // after "Enhetsnamn måste anges!"
@@ -67,9 +68,9 @@ private:
     TelldusWorker& m_telldus;
     SettingsStore& m_settings;
     UserInterface& m_ui;
-    QTimer m_lookupRetry;
-    int m_lookupRetryMs = kLookupRetryMs;
-    QElapsedTimer m_lookupStarted;
+    Clock& m_clock;
+    std::unique_ptr<Timer> m_lookupRetry;
+    qint64 m_lookupStartedMs = 0;
     int m_deviceId = 0;
     QString m_name;
     int m_repeat = 1;

@@ -42,6 +42,7 @@ class CoreTest : public QObject {
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<ScriptedUi> m_ui;
     std::unique_ptr<FakeServer> m_server;
+    std::unique_ptr<ManualClock> m_clock;   // set before start: the client's timers step
     std::unique_ptr<HardwareClient> m_client;
     QString m_log;
     QString m_version = QStringLiteral("1.10.4");
@@ -66,7 +67,8 @@ class CoreTest : public QObject {
         if (withServer)
             params << QStringLiteral("SERVERNAME=127.0.0.1") << QStringLiteral("SERVERPORT=%1").arg(m_server->port());
         m_client = std::make_unique<HardwareClient>(
-            *m_ui, params, SettingsLocations{m_dir->filePath("user"), m_dir->filePath("machine")});
+            *m_ui, params, SettingsLocations{m_dir->filePath("user"), m_dir->filePath("machine")},
+            m_clock ? static_cast<Clock&>(*m_clock) : Clock::system());
         m_ui->follow(*m_client);
         m_client->parts().connection.setRandomSource([] { return 0; });
         m_client->parts().connection.setCountdownTickMs(20);
@@ -95,6 +97,17 @@ class CoreTest : public QObject {
         return m_server->waitForTagCount(QStringLiteral("GETKLINIKNAMN"), 1);
     }
 
+    // Steps the manual clock until done() holds, the sockets working a
+    // moment of real time between steps.
+    bool stepUntil(const std::function<bool()>& done, qint64 maxMs, qint64 stepMs = 20)
+    {
+        for (qint64 t = 0; !done() && t < maxMs; t += stepMs) {
+            m_clock->advance(stepMs);
+            QTest::qWait(1);
+        }
+        return done();
+    }
+
 private slots:
     void init()
     {
@@ -115,6 +128,7 @@ private slots:
     void cleanup()
     {
         m_client.reset();
+        m_clock.reset();
         m_server.reset();
         m_ui.reset();
         m_dir.reset();
@@ -166,12 +180,16 @@ private slots:
 
     void refreshReconnectSendsOnlyReconnect()
     {
+        m_clock = std::make_unique<ManualClock>();
         HardwareClient& c = start({}, true, false);
         c.settings().WriteSetting("QUVO", "RefreshConnection", "-1");
         c.settings().WriteSetting("QUVO", "RefreshConnectionTimer", "1");
-        c.parts().connection.setRefreshMinuteMs(300);
+        // The minute passes in one step: no probe whose answer could not be read meanwhile.
+        c.settings().WriteSetting("ServerSettings", "SuperviseConnection", "0");
         c.FormActivate();
         QVERIFY(connectedAndListed());
+        QTRY_VERIFY(c.parts().connection.refreshRunning());
+        m_clock->advance(60'000);
         QTRY_COMPARE_WITH_TIMEOUT(m_server->connections, 2, 3000);
         QVERIFY(m_server->waitForTagCount(QStringLiteral("RECONNECT"), 1));
         QStringList tags = m_server->tags();
@@ -411,7 +429,7 @@ private slots:
         QCOMPARE(m_ui->lastStatus(), QStringLiteral("Ej ansluten - försöker ansluta..."));
     }
 
-    // One supervision second is 20 ms here: idle 600 ms, probe wait 300 ms.
+    // Idle 30 s, probe wait 15 s, on the manual clock.
     void silentServerIsProbedDroppedAndReconnected()
     {
         bool answerProbe = true;
@@ -422,9 +440,10 @@ private slots:
             else
                 plain(f);
         };
+        m_clock = std::make_unique<ManualClock>();
         HardwareClient& c = start({}, true, false);
-        c.parts().connection.setSupervisionSecondMs(20);
         QSignalSpy silent(&c.parts().connection, &ServerConnection::serverSilent);
+        QSignalSpy reads(&c.parts().connection.socket(), &QTcpSocket::readyRead);
         c.FormActivate();
         QVERIFY(connectedAndListed());
 
@@ -440,12 +459,21 @@ private slots:
         QCOMPARE(userTimeout, 30000u);
 
         // Answered probes keep the connection.
-        QVERIFY(m_server->waitForTagCount(QStringLiteral("GETKLINIKNAMN"), 3, 5000));
+        QTRY_VERIFY(c.parts().connection.supervising());
+        for (int probes = 2; probes <= 3; ++probes) {
+            const qsizetype before = reads.count();
+            m_clock->advance(30'000);
+            QVERIFY(m_server->waitForTagCount(QStringLiteral("GETKLINIKNAMN"), probes));
+            QTRY_VERIFY(reads.count() > before);  // the answer has been read
+        }
         QCOMPARE(m_server->connections, 1);
         QCOMPARE(silent.count(), 0);
 
         answerProbe = false;
-        QTRY_COMPARE_WITH_TIMEOUT(m_server->connections, 2, 5000);
+        m_clock->advance(30'000);
+        QVERIFY(m_server->waitForTagCount(QStringLiteral("GETKLINIKNAMN"), 4));
+        m_clock->advance(15'000);
+        QVERIFY(stepUntil([&] { return m_server->connections == 2; }, 20'000));
         QCOMPARE(silent.count(), 1);
         QVERIFY(m_ui->statuses.contains(QStringLiteral("Ej ansluten - nästa försök om 3 sekunder")));
         QVERIFY(m_server->waitForTagCount(QStringLiteral("GETSERVERVERSION"), 1));
@@ -454,12 +482,15 @@ private slots:
 
     void supervisionOffWithZero()
     {
+        m_clock = std::make_unique<ManualClock>();
         HardwareClient& c = start({}, true, false);
         c.settings().WriteSetting("ServerSettings", "SuperviseConnection", "0");
-        c.parts().connection.setSupervisionSecondMs(20);
         c.FormActivate();
         QVERIFY(connectedAndListed());
-        QTest::qWait(2000);   // 100 supervision seconds
+        m_clock->advance(100'000);
+        // What the client wrote before this frame has arrived when it has.
+        c.parts().connection.sendFrame(frame("MARK", ""));
+        QVERIFY(m_server->waitForTagCount(QStringLiteral("MARK"), 1));
         QCOMPARE(m_server->tags().count(QStringLiteral("GETKLINIKNAMN")), 1);
         QCOMPARE(m_server->connections, 1);
         QVERIFY(!c.parts().connection.supervising());

@@ -8,8 +8,11 @@
 // Its faults come from a control file in the same folder.
 //
 // The library runs on the worker's thread; settle() waits until it has done
-// everything asked and its answers have been delivered.
+// everything asked and its answers have been delivered. Time is the rig's
+// manual clock: step() moves it on, and a command counts as sent at the
+// clock's time when it was seen in the log.
 #include "RecordingUi.h"
+#include "common/Clock.h"
 #include "common/SettingsStore.h"
 #include "device/Activation.h"
 #include "device/DeviceController.h"
@@ -23,9 +26,10 @@
 #include <memory>
 
 struct SentCommand {
-    qint64 ms = 0;
+    qint64 ms = 0;       // the rig's clock
     bool on = false;
     int id = 0;
+    qint64 wallMs = 0;   // as the simulator logged it
 };
 
 inline quvo::SettingsLocations locationsIn(const QTemporaryDir& dir)
@@ -56,9 +60,9 @@ struct DeviceTestRig {
         qputenv("TELLDUS_SIM_DEVICES", devices);
         qputenv("TELLDUS_SIM_LOG", logPath().toLocal8Bit());
         qputenv("TELLDUS_SIM_CONTROL", controlPath().toLocal8Bit());
-        device = std::make_unique<quvo::DeviceController>(telldus, settings, ui);
+        device = std::make_unique<quvo::DeviceController>(telldus, settings, ui, clock);
         ui.follow(*device);
-        activation = std::make_unique<quvo::Activation>(*device, settings);
+        activation = std::make_unique<quvo::Activation>(*device, settings, clock);
     }
 
     QString logPath() const { return dir.filePath(QStringLiteral("telldus.log")); }
@@ -74,6 +78,20 @@ struct DeviceTestRig {
 
     void settle() { ::settle(telldus); }
 
+    // Moves the clock on by ms, one due timer at a time; the worker answers
+    // each before the next fires, as it would in real time.
+    void step(qint64 ms)
+    {
+        collect();
+        for (qint64 next = clock.nextDueInMs(); next >= 0 && next <= ms; next = clock.nextDueInMs()) {
+            clock.advance(next);
+            ms -= next;
+            collect();
+        }
+        clock.advance(ms);
+        collect();
+    }
+
     // Selects the device by name the way "Anslut" does.
     bool connectTo(const QString& name)
     {
@@ -85,18 +103,8 @@ struct DeviceTestRig {
 
     QVector<SentCommand> sent()
     {
-        settle();
-        QVector<SentCommand> out;
-        QFile file(logPath());
-        if (!file.open(QIODevice::ReadOnly))
-            return out;
-        for (const QByteArray& line : file.readAll().split('\n')) {
-            const QList<QByteArray> parts = line.split(' ');
-            if (parts.size() != 3)
-                continue;
-            out.append({parts[0].toLongLong(), parts[1] == "ON", parts[2].toInt()});
-        }
-        return out;
+        collect();
+        return m_sent;
     }
 
     void appendToLog(const QByteArray& lines)
@@ -107,9 +115,31 @@ struct DeviceTestRig {
     }
 
     QTemporaryDir dir;
+    quvo::ManualClock clock;
     RecordingUi ui;
     quvo::SettingsStore settings;
     quvo::TelldusWorker telldus;
     std::unique_ptr<quvo::DeviceController> device;
     std::unique_ptr<quvo::Activation> activation;
+
+private:
+    void collect()
+    {
+        settle();
+        QFile file(logPath());
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        for (qsizetype i = m_linesSeen; i < lines.size(); ++i) {
+            const QList<QByteArray> parts = lines[i].split(' ');
+            if (parts.size() != 3)
+                break; // the line being written, or the end
+            m_sent.append({clock.nowMs(), parts[1] == "ON", parts[2].toInt(),
+                           parts[0].toLongLong()});
+            m_linesSeen = i + 1;
+        }
+    }
+
+    QVector<SentCommand> m_sent;
+    qsizetype m_linesSeen = 0;
 };

@@ -368,13 +368,14 @@ void TestDevice::activationRunsForTheSetSeconds()
 
     // A further call neither sends a command nor extends the activation;
     // setting the same seconds again does not restart the countdown either.
-    QTest::qWait(500);
+    rig.step(500);
     rig.activation->StartActivation();
     rig.activation->SpinEdit1Change(1);
     rig.activation->RadioButton2Click();
     QCOMPARE(rig.sent().size(), 1);
 
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.activation->active(), 3000);
+    rig.step(500);
+    QVERIFY(!rig.activation->active());
     const auto sent = rig.sent();
     QCOMPARE(commandsFor(sent, 1), (QStringList{"ON", "OFF"}));
     const qint64 length = sent[1].ms - sent[0].ms;
@@ -411,7 +412,7 @@ void TestDevice::untilConfirmedLastsUntilStopped()
     QCOMPARE(rig.activation->activationIntervalMs(), Activation::kUntilConfirmedMs);
 
     rig.activation->StartActivation();
-    QTest::qWait(1300);
+    rig.step(1300);
     QVERIFY(rig.activation->active());
     rig.activation->StopActivation();
     QVERIFY(!rig.activation->active());
@@ -432,9 +433,11 @@ void TestDevice::blinkingAlternatesAndEndsOff()
     QCOMPARE(rig.activation->blinkPhase(), 1);
     rig.settle();
     const int published = rig.ui.deviceStatus.size();
-    QTRY_VERIFY_WITH_TIMEOUT(rig.activation->blinkPhase() == 2, 1000);
+    rig.step(100);
+    QCOMPARE(rig.activation->blinkPhase(), 2);
     QVERIFY(rig.activation->active());
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.activation->active(), 3000);
+    rig.step(900);
+    QVERIFY(!rig.activation->active());
     QVERIFY(!rig.activation->blinking());
 
     const auto sent = rig.sent();
@@ -467,7 +470,7 @@ void TestDevice::blinkBoxCountsOnlyAtTheStart()
     // Checked during a steady activation: no blinking.
     rig.activation->StartActivation();
     rig.activation->CheckBox1Click(true);
-    QTest::qWait(350);
+    rig.step(350);
     QVERIFY(!rig.activation->blinking());
     rig.activation->StopActivation();
     QCOMPARE(rig.sent().size(), 2);
@@ -475,7 +478,7 @@ void TestDevice::blinkBoxCountsOnlyAtTheStart()
     // Unchecked during a blinking activation: the blinking goes on.
     rig.activation->StartActivation();
     rig.activation->CheckBox1Click(false);
-    QTest::qWait(350);
+    rig.step(350);
     QVERIFY(rig.activation->blinking());
     rig.activation->StopActivation();
     const QStringList commands = commandsFor(rig.sent(), 1).mid(2);
@@ -492,18 +495,19 @@ void TestDevice::modeSwitchRestartsTheCountdown()
     rig.activation->setSecondsMode(true);
     rig.activation->StartActivation();
 
-    QTest::qWait(500);
+    rig.step(500);
     rig.activation->setSecondsMode(false);
     QCOMPARE(rig.activation->activationIntervalMs(), Activation::kUntilConfirmedMs);
-    QTest::qWait(800);
+    rig.step(800);
     QVERIFY(rig.activation->active());
 
-    QElapsedTimer sinceSwitch;
-    sinceSwitch.start();
+    const qint64 switchedAt = rig.clock.nowMs();
     rig.activation->setSecondsMode(true);
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.activation->active(), 3000);
-    QVERIFY2(sinceSwitch.elapsed() >= 950, qPrintable(QString::number(sinceSwitch.elapsed())));
-    QCOMPARE(commandsFor(rig.sent(), 1), (QStringList{"ON", "OFF"}));
+    rig.step(1000);
+    QVERIFY(!rig.activation->active());
+    const auto sent = rig.sent();
+    QVERIFY2(sent.last().ms - switchedAt >= 950, qPrintable(QString::number(sent.last().ms - switchedAt)));
+    QCOMPARE(commandsFor(sent, 1), (QStringList{"ON", "OFF"}));
 }
 
 void TestDevice::secondsChangeOnlyRestartsInSecondsMode()
@@ -517,22 +521,23 @@ void TestDevice::secondsChangeOnlyRestartsInSecondsMode()
     rig.activation->SpinEdit1Change(1);
     QCOMPARE(rig.activation->activationIntervalMs(), Activation::kUntilConfirmedMs);
     QCOMPARE(rig.settings.ReadSetting(kSection, QStringLiteral("TellStickAktivateTimer")), QStringLiteral("1000"));
-    QTest::qWait(1200);
+    rig.step(1200);
     QVERIFY(rig.activation->active());
     rig.activation->StopActivation();
 
     // Seconds mode: a different value restarts the countdown with it.
     rig.activation->setSecondsMode(true);
     rig.activation->StartActivation();
-    QTest::qWait(600);
-    QElapsedTimer sinceChange;
-    sinceChange.start();
+    rig.step(600);
+    const qint64 changedAt = rig.clock.nowMs();
     rig.activation->SpinEdit1Change(2);
     QCOMPARE(rig.activation->activationIntervalMs(), 2000);
-    QTest::qWait(1000);
+    rig.step(1000);
     QVERIFY(rig.activation->active());
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.activation->active(), 3000);
-    QVERIFY2(sinceChange.elapsed() >= 1950, qPrintable(QString::number(sinceChange.elapsed())));
+    rig.step(1000);
+    QVERIFY(!rig.activation->active());
+    const qint64 ended = rig.sent().last().ms - changedAt;
+    QVERIFY2(ended >= 1950, qPrintable(QString::number(ended)));
 
     rig.activation->SpinEdit1Change(999);
     QCOMPARE(rig.activation->activationIntervalMs(), 999000);
@@ -548,7 +553,7 @@ void TestDevice::closingLeavesTheDeviceAsItIs()
     rig.activation->stopTimers();
     QVERIFY(!rig.activation->active());
     QVERIFY(!rig.activation->blinking());
-    QTest::qWait(250);
+    rig.step(250);
     QCOMPARE(commandsFor(rig.sent(), 1), QStringList{"ON"});
 }
 
@@ -561,7 +566,7 @@ void TestDevice::lookupDuringActivationRedirectsIt()
     rig.activation->CheckBox1Click(true);
     rig.activation->StartActivation();
     QVERIFY(rig.connectTo(QStringLiteral("Summer")));
-    QTest::qWait(350);
+    rig.step(350);
     rig.activation->StopActivation();
 
     const auto sent = rig.sent();
@@ -576,7 +581,7 @@ void TestDevice::lookupDuringActivationRedirectsIt()
     rig.activation->StartActivation();
     QVERIFY(!rig.connectTo(QStringLiteral("Borta")));
     const int before = rig.sent().size();
-    QTest::qWait(250);
+    rig.step(250);
     QVERIFY(rig.activation->blinking());
     rig.activation->StopActivation();
     QCOMPARE(rig.sent().size(), before);
@@ -593,7 +598,8 @@ void TestDevice::manualSwitchDuringBlinkingKeepsThePhase()
     rig.settle();                    // the panel shows "Turned On"
     rig.device->Panel4DblClick();    // on -> off by hand
     QCOMPARE(rig.activation->blinkPhase(), 1);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.activation->blinkPhase(), 2, 1000);
+    rig.step(300);
+    QCOMPARE(rig.activation->blinkPhase(), 2);
     rig.settle();
     rig.activation->StopActivation();
     QCOMPARE(commandsFor(rig.sent(), 1), (QStringList{"ON", "OFF", "OFF", "OFF"}));
@@ -605,12 +611,12 @@ void TestDevice::failedSwitchIsShownRetriedAndCleared()
     QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
     QSignalSpy failures(rig.device.get(), &quvo::DeviceController::switchFailed);
     QSignalSpy faults(rig.device.get(), &quvo::DeviceController::faultChanged);
-    rig.activation->setRetryInterval(20);
     rig.activation->setSecondsMode(false);
     rig.setFault("FAIL=notfound"); // the transmitter is unplugged
 
     rig.activation->StartActivation();
-    QTRY_VERIFY(failures.count() >= 3);
+    rig.step(2 * Activation::kRetryMs);
+    QVERIFY(failures.count() >= 3);
     rig.settle();
     QCOMPARE(rig.device->panelCaption(), QStringLiteral("Fel: TellStick not found"));
     QCOMPARE(rig.ui.deviceStatus.last(), qMakePair(QStringLiteral("Fel: TellStick not found"), Indicator::Red));
@@ -623,7 +629,8 @@ void TestDevice::failedSwitchIsShownRetriedAndCleared()
     QVERIFY(rig.sent().isEmpty());
 
     rig.setFault(""); // plugged in again, during the call
-    QTRY_COMPARE(commandsFor(rig.sent(), 1), QStringList{"ON"});
+    rig.step(Activation::kRetryMs);
+    QCOMPARE(commandsFor(rig.sent(), 1), QStringList{"ON"});
     rig.settle();
     QCOMPARE(rig.ui.deviceStatus.last(), qMakePair(QStringLiteral("Turned On"), Indicator::Green));
     QCOMPARE(rig.ui.notices.value(1), QStringLiteral("TellStick fungerar igen."));
@@ -647,17 +654,16 @@ void TestDevice::deviceFoundLateSwitchesTheWaitingCallOn()
     // No library at start, a call already waiting: the lookup goes on
     // quietly until the library is there.
     DeviceTestRig rig("1:Lampa", "/nonexistent/libtelldus-core.so.2");
-    rig.device->setLookupRetryInterval(20);
     QVERIFY(!rig.connectTo(QStringLiteral("Lampa")));
     rig.activation->StartActivation();
     QVERIFY(!rig.activation->active());
-    QTest::qWait(100);
-    rig.settle();
+    rig.step(3 * quvo::DeviceController::kLookupRetryMs);
     QCOMPARE(rig.ui.infos.size(), 1);
     QCOMPARE(rig.ui.deviceStatus.size(), 1);
 
     qputenv("QUVO_TELLDUS_LIBRARY", TELLDUS_SIM_PATH);
-    QTRY_COMPARE(rig.device->TellStickDeviceId(), 1);
+    rig.step(quvo::DeviceController::kLookupRetryMs);
+    QCOMPARE(rig.device->TellStickDeviceId(), 1);
     QVERIFY(rig.activation->active());
     QCOMPARE(commandsFor(rig.sent(), 1), QStringList{"ON"});
     QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned On"));
@@ -665,13 +671,13 @@ void TestDevice::deviceFoundLateSwitchesTheWaitingCallOn()
     // A stalled service (not running) is a failure, told once; once it
     // answers again the lookups stop.
     DeviceTestRig stalled("1:Lampa");
-    stalled.device->setLookupRetryInterval(20);
     stalled.setFault("STALL_MS=10");
     QVERIFY(!stalled.connectTo(QStringLiteral("Lampa")));
     QCOMPARE(stalled.device->panelCaption(), QStringLiteral("Fel: Could not connect to the Telldus Service"));
-    QTest::qWait(100);
+    stalled.step(quvo::DeviceController::kLookupRetryMs);
     stalled.setFault("");
-    QTRY_COMPARE(stalled.device->TellStickDeviceId(), 1);
+    stalled.step(quvo::DeviceController::kLookupRetryMs);
+    QCOMPARE(stalled.device->TellStickDeviceId(), 1);
     stalled.settle();
     QCOMPARE(stalled.ui.notices.size(), 2);
     QVERIFY(stalled.ui.notices[0].contains(QStringLiteral("Could not connect to the Telldus Service (felkod -6)")));
@@ -701,7 +707,8 @@ void TestDevice::everyCommandIsRepeatedAsSet()
     rig.device->turnOn();
     const auto sent = rig.sent();
     QCOMPARE(commandsFor(sent, 1), (QStringList{"ON", "ON", "ON"}));
-    const qint64 span = sent.last().ms - sent.first().ms;
+    // The worker keeps the gap on the real clock.
+    const qint64 span = sent.last().wallMs - sent.first().wallMs;
     QVERIFY2(span >= 450 && span < 900, qPrintable(QString::number(span)));
 
     // A newer command ends the repeats of the one before.
