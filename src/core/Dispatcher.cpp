@@ -36,7 +36,11 @@ Dispatcher::Dispatcher(ProgramState& state, SettingsStore& settings, ClientIdent
     : QObject(parent), m_state(state), m_settings(settings), m_identity(identity), m_ui(ui),
       m_connection(connection), m_activation(activation)
 {
+    // What the server sends comes straight here, a whole unit at a time.
+    m_connection.setTextHandler([this](protocol::Unit&& unit) { DispatchServerText(std::move(unit)); });
 }
+
+Dispatcher::~Dispatcher() { m_connection.setTextHandler({}); }
 
 QString Dispatcher::windowTitle() const
 {

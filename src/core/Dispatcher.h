@@ -22,6 +22,7 @@ class Dispatcher : public QObject {
 public:
     Dispatcher(ProgramState& state, SettingsStore& settings, ClientIdentity& identity, UserInterface& ui,
                ServerConnection& connection, Activation& activation, QObject* parent = nullptr);
+    ~Dispatcher() override;
 
     // One unit of the stream reader: a frame, an error text, or a whole block.
     void DispatchServerText(protocol::Unit unit);

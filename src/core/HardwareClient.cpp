@@ -42,7 +42,6 @@ HardwareClient::HardwareClient(UserInterface& frontEnd, const QStringList& param
     m_updater = std::make_unique<UpdateClient>(m_state, *m_settings, *m_identity, m_ui, *m_connection);
 
     m_settings->setServerLink(m_connection.get());
-    m_connection->setTextHandler([this](protocol::Unit&& unit) { m_dispatcher->DispatchServerText(std::move(unit)); });
     m_connection->setUpdateCheck([this] { m_updater->RunUpdateCheck(); });
     connect(m_updater.get(), &UpdateClient::checkFinished, m_connection.get(), &ServerConnection::updateCheckFinished);
     connect(m_connection.get(), &ServerConnection::quitRequested, this, &HardwareClient::quit);

@@ -32,6 +32,7 @@
 // log held when the environment was read, so the last state survives a
 // restart of the client.
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -204,20 +205,29 @@ Faults currentFaults()
     return f;
 }
 
-// The library's event thread: from tdInit to tdClose. Never destroyed at
-// exit, where a running std::thread would end the process.
-std::thread* g_events = nullptr;
-std::atomic<bool> g_eventsStop{false};
+// The library's event thread: from tdInit to tdClose. Nothing of it is
+// destroyed at exit, where a running std::thread would end the process and
+// a condition variable still waited on would hold it.
+struct Events {
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::thread thread;
+};
+Events* g_events = nullptr;
 
-void eventLoop()
+void eventLoop(Events* e)
 {
-    while (!g_eventsStop.load()) {
+    for (;;) {
         if (currentFaults().eventsLost) {
-            while (!g_eventsStop.load()) {
+            while (!e->stop.load()) {
             }
             return;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        // tdClose must not wait out the pause.
+        std::unique_lock lock(e->mutex);
+        if (e->wake.wait_for(lock, std::chrono::milliseconds(50), [e] { return e->stop.load(); }))
+            return;
     }
 }
 
@@ -280,8 +290,8 @@ TD_EXPORT void tdInit(void)
     std::lock_guard lock(g_mutex);
     readEnvironment(g_state);
     if (!g_events) {
-        g_eventsStop = false;
-        g_events = new std::thread(eventLoop);
+        g_events = new Events;
+        g_events->thread = std::thread(eventLoop, g_events);
     }
 }
 
@@ -290,8 +300,12 @@ TD_EXPORT void tdClose(void)
     std::lock_guard lock(g_mutex);
     g_state = State{};
     if (g_events) {
-        g_eventsStop = true;
-        g_events->join();
+        {
+            std::lock_guard stopLock(g_events->mutex);
+            g_events->stop = true;
+        }
+        g_events->wake.notify_all();
+        g_events->thread.join();
         delete g_events;
         g_events = nullptr;
     }
