@@ -64,6 +64,7 @@ public:
     // Process id of the program file that runs in this one's place, once it
     // has stayed up; 0 otherwise.
     qint64 startedProgramPid() const { return m_restarting ? m_starter.pid() : 0; }
+    int programStartsTried() const { return m_starter.attempts(); }
     bool UpdateSaveFailed() const { return m_saveFailed; }
     bool UpdateWaitExpired() const { return m_waitExpired; }
     QTcpSocket& updateSocket() { return m_connection.socket(); }

@@ -104,6 +104,7 @@ QString ProgramStarter::refusal(const QString& path, int wanted) const
 
 bool ProgramStarter::start(const QString& path)
 {
+    ++m_attempts;
     // Executable for its owner; nobody else may write it.
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
                                     | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);

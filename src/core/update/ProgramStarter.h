@@ -33,6 +33,8 @@ public:
     void reset();
     void setWatch(int ms) { m_watchMs = ms; }
     qint64 pid() const { return m_pid; }
+    // Starts tried since construction, whatever came of them.
+    int attempts() const { return m_attempts; }
     QString path() const { return m_path; }
 
 signals:
@@ -48,6 +50,7 @@ private:
     QElapsedTimer m_clock;
     int m_watchMs = 3000;
     qint64 m_pid = 0;
+    int m_attempts = 0;
     QString m_path;
 };
 
