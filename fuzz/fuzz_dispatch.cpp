@@ -4,6 +4,7 @@
 
 #include "common/SettingsStore.h"
 #include "common/UserInterface.h"
+#include "core/Dispatcher.h"
 #include "core/HardwareClient.h"
 #include "protocol/StreamReader.h"
 
@@ -50,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<protocol::Unit> units;
     auto dispatch = [&] {
         for (protocol::Unit& u : units)
-            core.client->dispatcher().DispatchServerText(std::move(u));
+            core.client->parts().dispatcher.DispatchServerText(std::move(u));
         units.clear();
     };
     for (std::string_view piece : fuzz::reads(in)) {
