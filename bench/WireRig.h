@@ -76,6 +76,7 @@ public:
                 // Settings the handshake would otherwise ask the server for.
                 m_client->settings().WriteSetting("QUVO", "ClientNameUseDefault", "1");
                 m_client->settings().WriteSetting("QUVO", "RefreshConnection", "0");
+                m_client->settings().WriteSetting("ServerSettings", "SuperviseConnection", "30");
                 m_client->parts().device.Edit1Change(QStringLiteral("Lampa"));
                 m_client->FormActivate();
             },
