@@ -248,7 +248,9 @@ void HardwareClient::quit()
     m_connection->stopTimers();
 
     // On the worker, bounded: a stalled service must not hold the quit.
-    // Whatever is still queued is dropped; the receiver stays as it is.
+    // The last decision goes out if it has not yet (an off behind a slow
+    // command, a failed one waiting for its retry); nothing else is sent.
+    m_device->flushIntent();
     m_telldus->close();
     m_dispatcher->clearCalls();
     QCoreApplication::exit(1);

@@ -14,6 +14,7 @@ const QString kModeKey = QStringLiteral("TellStickAktivateMode");
 const QString kActivateKey = QStringLiteral("TellStickAktivateTimer");
 const QString kIntervalKey = QStringLiteral("TellStickIntervalTimer");
 const QString kDoIntervalKey = QStringLiteral("TellStickDoIntervall");
+const QString kRefreshKey = QStringLiteral("TellStickRefresh");
 
 constexpr int kDefaultActivateMs = 2000;
 constexpr int kDefaultBlinkMs = 500;
@@ -21,6 +22,7 @@ constexpr int kMinSeconds = 1;
 constexpr int kMaxSeconds = 999;
 constexpr int kMinBlinkMs = 100;
 constexpr int kMaxBlinkMs = 5000;
+constexpr int kMaxRefreshSeconds = 3600;
 
 // setInterval restarts a running timer even for the same value; here
 // only a different interval restarts the countdown.
@@ -46,7 +48,7 @@ Activation::Activation(DeviceController& device, SettingsStore& settings, Clock&
     , m_settings(settings)
     , m_activateTimer(clock.createTimer())
     , m_intervalTimer(clock.createTimer())
-    , m_retryTimer(clock.createTimer())
+    , m_refreshTimer(clock.createTimer())
 {
     // A coarse timer may fire 5% late, enough to reorder the last blink step
     // and the end of the activation.
@@ -56,14 +58,9 @@ Activation::Activation(DeviceController& device, SettingsStore& settings, Clock&
     m_intervalTimer->setInterval(m_blinkMs);
     connect(m_activateTimer.get(), &Timer::timeout, this, &Activation::EnhetAktivateTimerTimer);
     connect(m_intervalTimer.get(), &Timer::timeout, this, &Activation::EnhetIntervallTimerTimer);
-    m_retryTimer->setSingleShot(true);
-    m_retryTimer->setInterval(kRetryMs);
-    connect(m_retryTimer.get(), &Timer::timeout, this, [this] {
-        if (m_activateTimer->isActive() && !m_intervalTimer->isActive())
-            m_device.turnOn();
-    });
+    m_refreshTimer->setSingleShot(true);
+    connect(m_refreshTimer.get(), &Timer::timeout, this, &Activation::refreshDue);
     connect(&m_device, &DeviceController::deviceSelected, this, &Activation::deviceSelected);
-    connect(&m_device, &DeviceController::switchFailed, this, &Activation::switchFailed);
 }
 
 void Activation::restoreSettings()
@@ -85,6 +82,9 @@ void Activation::restoreSettings()
 
     m_blink = m_settings.readBool(section, kDoIntervalKey, false);
     m_secondsMode = m_settings.ReadSetting(section, kModeKey) == QLatin1String("1");
+    // Below a second the radio would be busy re-sending.
+    const int refresh = m_settings.readInt(section, kRefreshKey, kDefaultRefreshSeconds);
+    m_refreshSeconds = refresh <= 0 ? 0 : std::min(refresh, kMaxRefreshSeconds);
     emit settingsRestored();
 }
 
@@ -97,6 +97,7 @@ void Activation::RadioButton2Click()
         m_settings.WriteSetting(device_texts::kSection, kModeKey, QStringLiteral("1"));
         setActivationInterval(m_seconds * 1000);
     }
+    keepRefreshing();
 }
 
 void Activation::setSecondsMode(bool secondsMode)
@@ -126,11 +127,20 @@ void Activation::CheckBox1Click(bool checked)
     m_settings.writeBool(device_texts::kSection, kDoIntervalKey, checked);
 }
 
+void Activation::setRefreshSeconds(int seconds)
+{
+    m_refreshSeconds = std::clamp(seconds, 0, kMaxRefreshSeconds);
+    m_refreshTimer->stop();
+    keepRefreshing();
+}
+
 void Activation::StartActivation()
 {
     if (m_activateTimer->isActive())
         return;
     if (m_device.TellStickDeviceId() == 0) {
+        // Kept as the decision for the device a lookup may still find.
+        m_device.turnOn();
         m_startWaiting = true;
         return;
     }
@@ -142,15 +152,26 @@ void Activation::StartActivation()
         m_intervalTimer->start();
         m_phase = 1;
     }
+    m_refreshTimer->stop();
+    keepRefreshing();
     m_device.ShowDeviceStatus();
 }
 
 void Activation::StopActivation()
 {
-    stopTimers();
-    if (m_device.TellStickDeviceId() != 0) {
-        m_device.turnOff();
+    const bool ended = m_activateTimer->isActive() || m_device.intent() != DeviceController::Intent::Off;
+    m_activateTimer->stop();
+    m_intervalTimer->stop();
+    m_startWaiting = false;
+    m_device.turnOff();
+    if (m_device.TellStickDeviceId() != 0)
         m_device.ShowDeviceStatus();
+    // A receiver that missed the off would stay lit until the next call
+    // ends; lists that only repeat the off do not start the round again.
+    if (ended) {
+        m_refreshTimer->stop();
+        m_offRefreshes = 0;
+        keepRefreshing();
     }
 }
 
@@ -158,8 +179,37 @@ void Activation::stopTimers()
 {
     m_activateTimer->stop();
     m_intervalTimer->stop();
-    m_retryTimer->stop();
+    m_refreshTimer->stop();
+    m_offRefreshes = kOffRefreshes;
     m_startWaiting = false;
+}
+
+// Runs the refresh timer when the state calls for it: a steady activation
+// until confirmed re-sends its on, the end of an activation its offs.
+// A running countdown is left alone.
+void Activation::keepRefreshing()
+{
+    if (m_refreshSeconds <= 0 || m_refreshTimer->isActive())
+        return;
+    const int ms = m_refreshSeconds * 1000;
+    if (m_activateTimer->isActive()) {
+        if (!m_secondsMode && !m_intervalTimer->isActive())
+            m_refreshTimer->start(ms);
+    } else if (m_offRefreshes < kOffRefreshes) {
+        m_refreshTimer->start(ms << std::max(0, m_offRefreshes - 1));
+    }
+}
+
+void Activation::refreshDue()
+{
+    if (m_activateTimer->isActive()) {
+        if (!m_secondsMode && !m_intervalTimer->isActive())
+            m_device.reassert();
+    } else if (m_offRefreshes < kOffRefreshes) {
+        ++m_offRefreshes;
+        m_device.reassert();
+    }
+    keepRefreshing();
 }
 
 // A receiver found while a call waits must not stay dark until the next
@@ -174,14 +224,6 @@ void Activation::deviceSelected()
     } else if (m_startWaiting) {
         StartActivation();
     }
-}
-
-// Blinking sends again at its next step; a steady activation tries again
-// after a while, so a transmitter plugged back in during a call still works.
-void Activation::switchFailed(bool on)
-{
-    if (on && m_activateTimer->isActive() && !m_intervalTimer->isActive())
-        m_retryTimer->start();
 }
 
 void Activation::EnhetAktivateTimerTimer()

@@ -15,7 +15,10 @@ class Activation : public QObject {
     Q_OBJECT
 public:
     static constexpr int kUntilConfirmedMs = 86'400'000;
-    static constexpr int kRetryMs = 2000;
+    static constexpr int kDefaultRefreshSeconds = 30;
+    // Offs sent again after an activation ends, at 1, 2, 4 and 8 times the
+    // refresh interval; then the radio is quiet.
+    static constexpr int kOffRefreshes = 4;
 
     Activation(DeviceController& device, SettingsStore& settings, Clock& clock = Clock::system(),
                QObject* parent = nullptr);
@@ -30,6 +33,9 @@ public:
     void StartActivation();
     void StopActivation();
     void stopTimers();               // closing the window: timers off, device as it is
+    // TellStickRefresh: seconds between re-sent commands; 0: none.
+    int refreshSeconds() const { return m_refreshSeconds; }
+    void setRefreshSeconds(int seconds);
 
     bool secondsMode() const { return m_secondsMode; }
     int seconds() const { return m_seconds; }
@@ -48,12 +54,15 @@ private:
     void EnhetIntervallTimerTimer();
     void setActivationInterval(int ms);
     void deviceSelected();
-    void switchFailed(bool on);
+    void refreshDue();
+    void keepRefreshing();
     DeviceController& m_device;
     SettingsStore& m_settings;
     std::unique_ptr<Timer> m_activateTimer;   // EnhetAktivateTimer
     std::unique_ptr<Timer> m_intervalTimer;   // EnhetIntervallTimer
-    std::unique_ptr<Timer> m_retryTimer;      // a failed switch-on, steady activation
+    std::unique_ptr<Timer> m_refreshTimer;    // re-sends for a one-way radio
+    int m_offRefreshes = kOffRefreshes;       // sent since the activation ended
+    int m_refreshSeconds = kDefaultRefreshSeconds;
     int m_phase = 0;
     bool m_startWaiting = false;     // a call came while no device was selected
     bool m_secondsMode = false;

@@ -35,8 +35,14 @@ DeviceController::DeviceController(TelldusWorker& telldus, SettingsStore& settin
     , m_ui(ui)
     , m_clock(clock)
     , m_lookupRetry(clock.createTimer())
+    , m_commandRetry(clock.createTimer())
     , m_caption(device_texts::kNotConnected)
 {
+    m_commandRetry->setSingleShot(true);
+    connect(m_commandRetry.get(), &Timer::timeout, this, &DeviceController::sendIntent);
+    // Whatever was on its way while the library was closed and opened again
+    // may not have reached the transmitter.
+    connect(&m_telldus, &TelldusWorker::libraryRestarted, this, &DeviceController::reassert);
     m_lookupRetry->setSingleShot(true);
     connect(m_lookupRetry.get(), &Timer::timeout, this, [this] {
         if (m_deviceId == 0 && !m_name.isEmpty())
@@ -74,9 +80,14 @@ void DeviceController::BitBtn2Click()
 
 void DeviceController::lookup(bool quiet)
 {
-    m_deviceId = 0;
+    // The device found so far keeps being switched until the answer names
+    // the one to use: a decision made meanwhile must reach a receiver.
     ++m_lookupSerial; // answers to earlier lookups no longer count
     if (m_name.isEmpty()) {
+        m_deviceId = 0;
+        m_accepted = Intent::None;
+        m_handed = Intent::None;
+        m_commandRetry->stop();
         m_ui.showInfo(device_texts::kNameRequired);
         emit focusNameField();
         m_lookupAnswered = true;
@@ -94,6 +105,8 @@ void DeviceController::onLookedUp(const TelldusLookup& r)
     if (r.serial != m_lookupSerial)
         return;
     m_lookupAnswered = true;
+    const int before = m_deviceId;
+    m_deviceId = 0;
     if (!r.loaded) {
         if (!m_libraryWarned) {
             m_libraryWarned = true;
@@ -116,6 +129,12 @@ void DeviceController::onLookedUp(const TelldusLookup& r)
     }
 
     const bool found = m_deviceId != 0;
+    if (m_deviceId != before) {
+        m_accepted = Intent::None;
+        m_handed = Intent::None;
+        m_commandRetry->stop();
+        m_failingSinceMs = -1;
+    }
     m_green = found;
     if (!found)
         m_caption = device_texts::kNotConnected;
@@ -126,8 +145,13 @@ void DeviceController::onLookedUp(const TelldusLookup& r)
     if (!found)
         m_lookupRetry->start(int(std::max<qint64>(0, kLookupRetryMs - (m_clock.nowMs() - m_lookupStartedMs))));
     emit lookupFinished(found);
-    if (found)
+    if (found) {
+        const quint64 handed = m_commandsHanded;
         emit deviceSelected();
+        // The device found gets what was decided meanwhile, an off included.
+        if (m_commandsHanded == handed)
+            sendIntent();
+    }
 }
 
 bool DeviceController::nameStartsLookup() const
@@ -174,25 +198,73 @@ void DeviceController::Panel4DblClick()
 
 void DeviceController::turnOn()
 {
-    if (m_deviceId != 0)
-        m_telldus.turn(m_deviceId, true, m_repeat);
+    decide(Intent::On);
 }
 
 void DeviceController::turnOff()
 {
-    if (m_deviceId != 0)
-        m_telldus.turn(m_deviceId, false, m_repeat);
+    decide(Intent::Off);
+}
+
+void DeviceController::decide(Intent intent)
+{
+    if (intent != m_intent) {
+        m_intent = intent;
+        m_commandRetry->stop();
+        m_failingSinceMs = -1;
+    }
+    sendIntent();
+}
+
+void DeviceController::sendIntent()
+{
+    if (m_deviceId == 0 || m_intent == Intent::None)
+        return;
+    ++m_commandsHanded;
+    m_handed = m_intent;
+    m_telldus.turn(m_deviceId, m_intent == Intent::On, m_repeat);
+}
+
+void DeviceController::reassert()
+{
+    sendIntent();
+}
+
+void DeviceController::flushIntent()
+{
+    // A command still with the worker goes out at its close anyway.
+    if (m_handed != m_intent || m_commandRetry->isActive())
+        sendIntent();
+}
+
+void DeviceController::retryLater()
+{
+    const qint64 now = m_clock.nowMs();
+    if (m_failingSinceMs < 0)
+        m_failingSinceMs = now;
+    m_commandRetry->start(now - m_failingSinceMs < kSlowRetryAfterMs ? kRetryMs : kSlowRetryMs);
 }
 
 void DeviceController::onSwitched(int id, bool on, int result, const QString& errorText)
 {
     if (id != m_deviceId)
         return;
+    const Intent done = on ? Intent::On : Intent::Off;
+    emit commandDone(on, result >= 0);
     if (result < 0) {
         libraryFailed(on ? device_texts::kTurnOnFailed : device_texts::kTurnOffFailed, result, errorText, true);
         publish(true); // a retry failing alike changes nothing on the panel
+        // Until one goes through or the decision changes; a superseded
+        // command's failure is moot.
+        if (done == m_intent)
+            retryLater();
         emit switchFailed(on);
         return;
+    }
+    if (done == m_intent) {
+        m_accepted = done;
+        m_commandRetry->stop();
+        m_failingSinceMs = -1;
     }
     if (m_libraryFault) {
         libraryRecovered();

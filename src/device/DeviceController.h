@@ -21,6 +21,15 @@ class DeviceController : public QObject {
 public:
     static constexpr int kLookupRetryMs = 10'000;
     static constexpr int kMaxRepeat = 5;
+    // A failed command is sent again while it is still what the receiver
+    // should be: often at first, then less so once the failure lasts.
+    static constexpr int kRetryMs = 2000;
+    static constexpr int kSlowRetryMs = 10'000;
+    static constexpr int kSlowRetryAfterMs = 60'000;
+
+    // What the receiver should be, as last decided (by a call list, the end
+    // of an activation, a blink step or a person); None until then.
+    enum class Intent { None, Off, On };
 
     DeviceController(TelldusWorker& telldus, SettingsStore& settings, UserInterface& ui,
                      Clock& clock = Clock::system(), QObject* parent = nullptr);
@@ -41,8 +50,20 @@ public:
     bool nameStartsLookup() const;             // at first activation: name above " "
     void ShowDeviceStatus();
     void Panel4DblClick();                     // manual switch
-    void turnOn();                             // no-op without a device
+    // Decide the receiver's state and send it to the selected device (the
+    // decision is kept without one, for the device a lookup finds).
+    void turnOn();
     void turnOff();
+    Intent intent() const { return m_intent; }
+    // The decision the library last took for the selected device; None
+    // after a device change or before the first answer.
+    Intent accepted() const { return m_accepted; }
+    // Sends the decision again: a receiver behind a one-way radio may have
+    // missed it.
+    void reassert();
+    // At quit: hands the decision to the library once more unless it is
+    // known to have gone out.
+    void flushIntent();
 
 signals:
     void focusNameField();                     // after "Enhetsnamn måste anges!"
@@ -50,6 +71,8 @@ signals:
     void lookupFinished(bool found);
     void deviceSelected();                     // a lookup found the device
     void switchFailed(bool on);                // for the selected device
+    // Every answer of the library to a command for the selected device.
+    void commandDone(bool on, bool ok);
     void faultChanged(bool fault, const QString& reason);
     void statusChanged(const QString& caption, Indicator colour);    // the device panel
     // For whoever glances at the program, without stopping it.
@@ -64,12 +87,21 @@ private:
     void libraryRecovered();
     void updateFault();
     void publish(bool onlyIfChanged = false);
+    void decide(Intent intent);
+    void sendIntent();
+    void retryLater();
 
     TelldusWorker& m_telldus;
     SettingsStore& m_settings;
     UserInterface& m_ui;
     Clock& m_clock;
     std::unique_ptr<Timer> m_lookupRetry;
+    std::unique_ptr<Timer> m_commandRetry;
+    qint64 m_failingSinceMs = -1;   // the decision's commands fail since then
+    Intent m_intent = Intent::None;
+    Intent m_accepted = Intent::None;
+    Intent m_handed = Intent::None;   // the last command given to the worker for this device
+    quint64 m_commandsHanded = 0;
     qint64 m_lookupStartedMs = 0;
     int m_deviceId = 0;
     QString m_name;

@@ -330,10 +330,10 @@ void TelldusWorker::turn(int id, bool on, int times)
     if (m_shared->closed || m_shared->stop)
         return;
     // Commands not yet begun would only reach the receiver late: the newest
-    // decides. This keeps the queue short while the service stalls.
+    // decides. This keeps the queue short while the service stalls. A status
+    // read stays: it tells the panel what the commands before it did.
     auto& q = m_shared->queue;
-    q.erase(std::remove_if(q.begin(), q.end(),
-                           [id](const Job& j) { return (j.kind == Job::Switch || j.kind == Job::Status) && j.id == id; }),
+    q.erase(std::remove_if(q.begin(), q.end(), [id](const Job& j) { return j.kind == Job::Switch && j.id == id; }),
             q.end());
     q.push_back(std::move(job));
     m_shared->wake.notify_all();
@@ -359,7 +359,10 @@ bool TelldusWorker::close(int waitMs)
     std::unique_lock lock(m_shared->mutex);
     if (m_shared->closed || m_shared->stop)
         return m_shared->closed; // an earlier close has waited already
-    m_shared->queue.clear();
+    // The last decided command of each receiver still goes out, within the
+    // same wait; lookups and status reads are moot now.
+    auto& q = m_shared->queue;
+    q.erase(std::remove_if(q.begin(), q.end(), [](const Job& j) { return j.kind != Job::Switch; }), q.end());
     Job job;
     job.kind = Job::Close;
     m_shared->queue.push_back(std::move(job));

@@ -41,7 +41,8 @@ public:
     // ends the repeats early.
     void turn(int id, bool on, int times);
     void readStatus(int id);
-    // Drops what is still queued and closes the library on the worker.
+    // Sends the switches still queued, drops the rest, and closes the
+    // library on the worker.
     // False when that did not end within waitMs; the thread then finishes
     // alone, and nothing more is sent.
     bool close(int waitMs = kCloseWaitMs);

@@ -615,7 +615,7 @@ void TestDevice::failedSwitchIsShownRetriedAndCleared()
     rig.setFault("FAIL=notfound"); // the transmitter is unplugged
 
     rig.activation->StartActivation();
-    rig.step(2 * Activation::kRetryMs);
+    rig.step(2 * quvo::DeviceController::kRetryMs);
     QVERIFY(failures.count() >= 3);
     rig.settle();
     QCOMPARE(rig.device->panelCaption(), QStringLiteral("Fel: TellStick not found"));
@@ -629,7 +629,7 @@ void TestDevice::failedSwitchIsShownRetriedAndCleared()
     QVERIFY(rig.sent().isEmpty());
 
     rig.setFault(""); // plugged in again, during the call
-    rig.step(Activation::kRetryMs);
+    rig.step(quvo::DeviceController::kRetryMs);
     QCOMPARE(commandsFor(rig.sent(), 1), QStringList{"ON"});
     rig.settle();
     QCOMPARE(rig.ui.deviceStatus.last(), qMakePair(QStringLiteral("Turned On"), Indicator::Green));
