@@ -23,10 +23,20 @@
 //                        connection. As in the vendor's library, the event
 //                        thread tdInit started then reads the dead socket in a
 //                        tight loop until tdClose, even once this is cleared.
+//   TELLDUS_SIM_LOSS     P from 0 to 1: the radio drops each command with
+//                        probability P after the library reported success
+//                        (the real library cannot know either).
 //   TELLDUS_SIM_CONTROL  a file of KEY=value lines (FAIL=notfound,
-//                        STALL_MS=9500, EVENTS=lost); while it exists it
-//                        replaces the variables above. Remove it or empty it
-//                        to clear them.
+//                        STALL_MS=9500, EVENTS=lost, LOSS=0.3); while it
+//                        exists it replaces the variables above. Remove it or
+//                        empty it to clear them.
+// The receivers behind the radio:
+//   TELLDUS_SIM_RECEIVER file of "<id> ON|OFF" lines, the state each
+//                        receiver is really in, rewritten whole (write and
+//                        rename) at every change; read at tdInit.
+//   TELLDUS_SIM_SEED     seeds the radio's losses, so a run can be replayed;
+//                        read at tdInit, the sequence starts again when it
+//                        changes.
 //
 // tdLastSentCommand answers from what this process sent, on top of what the
 // log held when the environment was read, so the last state survives a
@@ -42,6 +52,7 @@
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <random>
 #include <string>
 #include <unistd.h>
 #include <utility>
@@ -64,10 +75,20 @@ struct State {
     std::map<int, int> lastSent;
 };
 
+// What the receivers heard; outlives tdClose, as real receivers do.
+struct Radio {
+    std::string path;
+    std::map<int, int> heard;
+    std::string seedText;
+    std::mt19937_64 random{std::random_device{}()};
+};
+
 std::mutex g_mutex;
 State g_state;
+Radio g_radio;
 
 void loadLog(State& s);
+void readRadio(Radio& r);
 
 void readEnvironment(State& s)
 {
@@ -94,6 +115,7 @@ void readEnvironment(State& s)
         start = end + 1;
     }
     loadLog(s);
+    readRadio(g_radio);
     s.configured = true;
 }
 
@@ -160,10 +182,61 @@ void loadLog(State& s)
     }
 }
 
+void readRadio(Radio& r)
+{
+    const char* seed = std::getenv("TELLDUS_SIM_SEED");
+    const std::string seedText = seed ? seed : "";
+    if (seedText != r.seedText) {
+        r.seedText = seedText;
+        if (seed)
+            r.random.seed(std::strtoull(seed, nullptr, 10));
+    }
+    const char* path = std::getenv("TELLDUS_SIM_RECEIVER");
+    r.path = path ? path : "";
+    r.heard.clear();
+    std::string content;
+    if (r.path.empty() || !readFile(r.path.c_str(), content))
+        return;
+    size_t pos = 0;
+    while (pos < content.size()) {
+        size_t end = content.find('\n', pos);
+        if (end == std::string::npos)
+            end = content.size();
+        const std::string line = content.substr(pos, end - pos);
+        pos = end + 1;
+        const size_t blank = line.find(' ');
+        if (blank == std::string::npos)
+            continue;
+        const int id = static_cast<int>(std::strtol(line.c_str(), nullptr, 10));
+        const std::string word = line.substr(blank + 1);
+        if (word == "ON" || word == "OFF")
+            r.heard[id] = word == "ON" ? kTurnOn : kTurnOff;
+    }
+}
+
+// A reader of the file sees the old state or the new one, never half.
+void writeRadio(const Radio& r)
+{
+    if (r.path.empty())
+        return;
+    std::string content;
+    for (const auto& [id, command] : r.heard)
+        content += std::to_string(id) + (command == kTurnOn ? " ON\n" : " OFF\n");
+    const std::string temp = r.path + ".tmp";
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    const bool written = ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+    ::close(fd);
+    if (written)
+        ::rename(temp.c_str(), r.path.c_str());
+}
+
 struct Faults {
     bool notFound = false;
     long stallMs = 0;
     bool eventsLost = false;
+    double loss = 0;
 };
 
 void applyFault(Faults& f, const std::string& key, const std::string& value)
@@ -174,6 +247,8 @@ void applyFault(Faults& f, const std::string& key, const std::string& value)
         f.stallMs = std::strtol(value.c_str(), nullptr, 10);
     else if (key == "EVENTS")
         f.eventsLost = value == "lost";
+    else if (key == "LOSS")
+        f.loss = std::clamp(std::strtod(value.c_str(), nullptr), 0.0, 1.0);
 }
 
 Faults currentFaults()
@@ -202,6 +277,8 @@ Faults currentFaults()
         applyFault(f, "STALL_MS", stall);
     if (const char* events = std::getenv("TELLDUS_SIM_EVENTS"))
         applyFault(f, "EVENTS", events);
+    if (const char* loss = std::getenv("TELLDUS_SIM_LOSS"))
+        applyFault(f, "LOSS", loss);
     return f;
 }
 
@@ -259,6 +336,15 @@ int send(int id, int command)
     if (f.notFound)
         return kNotFound;
     s.lastSent[id] = command;
+    // Drawn for every command, lost or not, so a seed replays the same run.
+    const bool lost = std::uniform_real_distribution<double>(0.0, 1.0)(g_radio.random) < f.loss;
+    if (!lost) {
+        const auto heard = g_radio.heard.find(id);
+        if (heard == g_radio.heard.end() || heard->second != command) {
+            g_radio.heard[id] = command;
+            writeRadio(g_radio);
+        }
+    }
     if (s.logPath.empty())
         return 0;
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
