@@ -60,7 +60,6 @@ Activation::Activation(DeviceController& device, SettingsStore& settings, Clock&
     connect(m_intervalTimer.get(), &Timer::timeout, this, &Activation::EnhetIntervallTimerTimer);
     m_refreshTimer->setSingleShot(true);
     connect(m_refreshTimer.get(), &Timer::timeout, this, &Activation::refreshDue);
-    connect(&m_device, &DeviceController::deviceSelected, this, &Activation::deviceSelected);
 }
 
 void Activation::restoreSettings()
@@ -138,13 +137,8 @@ void Activation::StartActivation()
 {
     if (m_activateTimer->isActive())
         return;
-    if (m_device.TellStickDeviceId() == 0) {
-        // Kept as the decision for the device a lookup may still find.
-        m_device.turnOn();
-        m_startWaiting = true;
-        return;
-    }
-    m_startWaiting = false;
+    // Runs without a device too: the device a lookup finds meanwhile gets
+    // what the activation then decides, and its end comes on time.
     enable(*m_activateTimer);
     m_device.turnOn();
     if (m_blink) {
@@ -162,7 +156,6 @@ void Activation::StopActivation()
     const bool ended = m_activateTimer->isActive() || m_device.intent() != DeviceController::Intent::Off;
     m_activateTimer->stop();
     m_intervalTimer->stop();
-    m_startWaiting = false;
     m_device.turnOff();
     if (m_device.TellStickDeviceId() != 0)
         m_device.ShowDeviceStatus();
@@ -181,7 +174,6 @@ void Activation::stopTimers()
     m_intervalTimer->stop();
     m_refreshTimer->stop();
     m_offRefreshes = kOffRefreshes;
-    m_startWaiting = false;
 }
 
 // Runs the refresh timer when the state calls for it: a steady activation
@@ -212,20 +204,6 @@ void Activation::refreshDue()
     keepRefreshing();
 }
 
-// A receiver found while a call waits must not stay dark until the next
-// call list: switch it on now.
-void Activation::deviceSelected()
-{
-    if (m_activateTimer->isActive()) {
-        m_device.turnOn();
-        if (m_intervalTimer->isActive())
-            m_phase = 1;
-        m_device.ShowDeviceStatus();
-    } else if (m_startWaiting) {
-        StartActivation();
-    }
-}
-
 void Activation::EnhetAktivateTimerTimer()
 {
     StopActivation();
@@ -234,7 +212,7 @@ void Activation::EnhetAktivateTimerTimer()
 void Activation::EnhetIntervallTimerTimer()
 {
     m_intervalTimer->stop();
-    if (m_device.TellStickDeviceId() != 0 && m_activateTimer->isActive()) {
+    if (m_activateTimer->isActive()) {
         if (m_phase == 1) {
             m_phase = 2;
             m_device.turnOff();

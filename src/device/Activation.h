@@ -53,7 +53,6 @@ private:
     void EnhetAktivateTimerTimer();
     void EnhetIntervallTimerTimer();
     void setActivationInterval(int ms);
-    void deviceSelected();
     void refreshDue();
     void keepRefreshing();
     DeviceController& m_device;
@@ -64,7 +63,6 @@ private:
     int m_offRefreshes = kOffRefreshes;       // sent since the activation ended
     int m_refreshSeconds = kDefaultRefreshSeconds;
     int m_phase = 0;
-    bool m_startWaiting = false;     // a call came while no device was selected
     bool m_secondsMode = false;
     int m_seconds = 2;
     int m_blinkMs = 500;

@@ -45,7 +45,7 @@ DeviceController::DeviceController(TelldusWorker& telldus, SettingsStore& settin
     connect(&m_telldus, &TelldusWorker::libraryRestarted, this, &DeviceController::reassert);
     m_lookupRetry->setSingleShot(true);
     connect(m_lookupRetry.get(), &Timer::timeout, this, [this] {
-        if (m_deviceId == 0 && !m_name.isEmpty())
+        if (!m_name.isEmpty())
             lookup(true);
     });
     connect(&m_telldus, &TelldusWorker::lookedUp, this, &DeviceController::onLookedUp);
@@ -106,7 +106,11 @@ void DeviceController::onLookedUp(const TelldusLookup& r)
         return;
     m_lookupAnswered = true;
     const int before = m_deviceId;
-    m_deviceId = 0;
+    // A service that did not answer says nothing about the device: the one
+    // found before stays, and the lookup is soon tried again.
+    const bool unanswered = r.loaded && r.count < 0;
+    if (!unanswered)
+        m_deviceId = 0;
     if (!r.loaded) {
         if (!m_libraryWarned) {
             m_libraryWarned = true;
@@ -142,15 +146,18 @@ void DeviceController::onLookedUp(const TelldusLookup& r)
     updateFault();
     // A service may start later (boot order): look again, every interval
     // from the start of this lookup, which a stalled service makes long.
-    if (!found)
-        m_lookupRetry->start(int(std::max<qint64>(0, kLookupRetryMs - (m_clock.nowMs() - m_lookupStartedMs))));
-    emit lookupFinished(found);
-    if (found) {
-        const quint64 handed = m_commandsHanded;
-        emit deviceSelected();
+    if (!found || unanswered) {
+        const qint64 after = unanswered ? kRetryMs : kLookupRetryMs;
+        m_lookupRetry->start(int(std::max<qint64>(0, after - (m_clock.nowMs() - m_lookupStartedMs))));
+    }
+    emit lookupFinished(found && !unanswered);
+    if (found && !unanswered) {
         // The device found gets what was decided meanwhile, an off included.
-        if (m_commandsHanded == handed)
+        if (m_intent != Intent::None) {
             sendIntent();
+            ShowDeviceStatus();
+        }
+        emit deviceSelected();
     }
 }
 
@@ -220,7 +227,6 @@ void DeviceController::sendIntent()
 {
     if (m_deviceId == 0 || m_intent == Intent::None)
         return;
-    ++m_commandsHanded;
     m_handed = m_intent;
     m_telldus.turn(m_deviceId, m_intent == Intent::On, m_repeat);
 }

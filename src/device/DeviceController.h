@@ -101,7 +101,6 @@ private:
     Intent m_intent = Intent::None;
     Intent m_accepted = Intent::None;
     Intent m_handed = Intent::None;   // the last command given to the worker for this device
-    quint64 m_commandsHanded = 0;
     qint64 m_lookupStartedMs = 0;
     int m_deviceId = 0;
     QString m_name;

@@ -94,6 +94,7 @@ struct TelldusWorker::Shared {
     long watchedTicks = 0;
     std::chrono::steady_clock::time_point watchedAt;
     std::chrono::milliseconds watchInterval{kLibraryWatchMs};
+    std::chrono::milliseconds repeatGap{kRepeatGapMs};
 
     // Hands a result to the owner's thread, unless the owner has gone.
     template <typename F>
@@ -212,7 +213,7 @@ void TelldusWorker::Shared::runSwitch(const Job& job)
         if (i > 0) {
             std::unique_lock lock(mutex);
             // A newer command makes the rest of these repeats moot.
-            if (wake.wait_for(lock, std::chrono::milliseconds(kRepeatGapMs),
+            if (wake.wait_for(lock, repeatGap,
                               [this] { return stop || switchQueued(); }))
                 break;
         }
@@ -380,6 +381,12 @@ void TelldusWorker::setLibraryWatchInterval(int ms)
     std::lock_guard lock(m_shared->mutex);
     m_shared->watchInterval = std::chrono::milliseconds(ms);
     m_shared->wake.notify_all();
+}
+
+void TelldusWorker::setRepeatGap(int ms)
+{
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->repeatGap = std::chrono::milliseconds(ms);
 }
 
 bool TelldusWorker::waitForIdle(int waitMs)

@@ -49,6 +49,7 @@ public:
     // For tests: true once nothing is queued or running.
     bool waitForIdle(int waitMs);
     void setLibraryWatchInterval(int ms);
+    void setRepeatGap(int ms);
 
 signals:
     void lookedUp(const quvo::TelldusLookup& result);

@@ -154,7 +154,6 @@ void TestDevice::lookupWithEmptyNameDeselectsAndKeepsPanel()
     // Calls now switch nothing.
     rig.activation->StartActivation();
     rig.device->Panel4DblClick();
-    QVERIFY(!rig.activation->active());
     QVERIFY(rig.sent().isEmpty());
 }
 
@@ -340,16 +339,27 @@ void TestDevice::doubleClickTogglesFromLastCommand()
     QCOMPARE(rig.sent().size(), 2);
 }
 
+// Without a device the activation still keeps time, so a device found
+// later gets what the calls want then: on within the seconds, off after.
 void TestDevice::activationWithoutDeviceDoesNothing()
 {
     DeviceTestRig rig("1:Lampa");
-    rig.activation->CheckBox1Click(true);
+    rig.activation->setSecondsMode(true);
+    rig.activation->SpinEdit1Change(10);
     rig.activation->StartActivation();
-    QVERIFY(!rig.activation->active());
-    QVERIFY(!rig.activation->blinking());
-    rig.activation->StopActivation();
+    QVERIFY(rig.activation->active());
     QVERIFY(rig.sent().isEmpty());
     QVERIFY(rig.ui.deviceStatus.isEmpty());
+
+    rig.device->Edit1Change(QStringLiteral("Lampa"));
+    rig.step(4000);
+    rig.device->BitBtn2Click();
+    rig.settle();
+    QCOMPARE(commandsFor(rig.sent(), 1), QStringList{"ON"});
+    QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned On"));
+    rig.step(6000);
+    QCOMPARE(commandsFor(rig.sent(), 1), (QStringList{"ON", "OFF"}));
+    QCOMPARE(rig.sent().last().ms, 10000);
 }
 
 void TestDevice::activationRunsForTheSetSeconds()
@@ -655,8 +665,8 @@ void TestDevice::deviceFoundLateSwitchesTheWaitingCallOn()
     // quietly until the library is there.
     DeviceTestRig rig("1:Lampa", "/nonexistent/libtelldus-core.so.2");
     QVERIFY(!rig.connectTo(QStringLiteral("Lampa")));
+    rig.activation->setSecondsMode(false);
     rig.activation->StartActivation();
-    QVERIFY(!rig.activation->active());
     rig.step(3 * quvo::DeviceController::kLookupRetryMs);
     QCOMPARE(rig.ui.infos.size(), 1);
     QCOMPARE(rig.ui.deviceStatus.size(), 1);
