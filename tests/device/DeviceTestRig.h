@@ -60,6 +60,7 @@ struct DeviceTestRig {
         qputenv("TELLDUS_SIM_DEVICES", devices);
         qputenv("TELLDUS_SIM_LOG", logPath().toLocal8Bit());
         qputenv("TELLDUS_SIM_CONTROL", controlPath().toLocal8Bit());
+        qputenv("TELLDUS_SIM_RECEIVER", receiverPath().toLocal8Bit());
         device = std::make_unique<quvo::DeviceController>(telldus, settings, ui, clock);
         ui.follow(*device);
         activation = std::make_unique<quvo::Activation>(*device, settings, clock);
@@ -67,6 +68,22 @@ struct DeviceTestRig {
 
     QString logPath() const { return dir.filePath(QStringLiteral("telldus.log")); }
     QString controlPath() const { return dir.filePath(QStringLiteral("telldus.control")); }
+    QString receiverPath() const { return dir.filePath(QStringLiteral("receivers")); }
+
+    // What the receiver behind the radio really is: "ON", "OFF", or empty
+    // before it heard anything.
+    QString receiver(int id) const
+    {
+        QFile file(receiverPath());
+        if (!file.open(QIODevice::ReadOnly))
+            return QString();
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            const QList<QByteArray> parts = line.split(' ');
+            if (parts.size() == 2 && parts[0].toInt() == id)
+                return QString::fromLatin1(parts[1]);
+        }
+        return QString();
+    }
 
     // "FAIL=notfound", "STALL_MS=9500"; empty: no fault.
     void setFault(const QByteArray& line)

@@ -4,6 +4,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <thread>
+
 using quvo::Activation;
 using quvo::Indicator;
 using quvo::SettingsStore;
@@ -66,6 +68,11 @@ private slots:
     void deviceFoundLateSwitchesTheWaitingCallOn();
     void everyCommandIsRepeatedAsSet();
     void busyLibraryThreadRestartsTheLibrary();
+
+    // The decided state reaches the receiver
+    void decisionSurvivesLookupAndQuit();
+    void failedAndMissedCommandsAreSentAgain();
+    void panelFollowsBlinkingWithRepeats();
 
     // Settings
     void restoreUsesDefaults();
@@ -828,3 +835,99 @@ void TestDevice::handlersWriteTheirSettings()
 
 QTEST_GUILESS_MAIN(TestDevice)
 #include "tst_device.moc"
+
+void TestDevice::decisionSurvivesLookupAndQuit()
+{
+    // Left on by an earlier run; the first lookup is slow and the first list
+    // says nothing is unconfirmed: the off reaches the device it finds.
+    DeviceTestRig rig("1:Lampa");
+    rig.appendToLog("1 ON 1\n");
+    rig.setFault("STALL_MS=60000");
+    rig.device->Edit1Change(QStringLiteral("Lampa"));
+    rig.device->BitBtn2Click();
+    rig.activation->StopActivation();
+    rig.setFault("");
+    rig.settle();
+    QCOMPARE(rig.device->TellStickDeviceId(), 1);
+    QCOMPARE(commandsFor(rig.sent(), 1), (QStringList{"ON", "OFF"}));
+
+    // Quitting while the off waits behind a slow on still sends the off.
+    rig.setFault("STALL_MS=60000");
+    rig.activation->StartActivation();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30)); // the on is under way
+    rig.activation->StopActivation();
+    std::thread lift([&rig] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        QFile::remove(rig.controlPath());
+    });
+    rig.activation->stopTimers();
+    rig.device->flushIntent();
+    const bool closed = rig.telldus.close();
+    lift.join();
+    QVERIFY(closed);
+    QCOMPARE(commandsFor(rig.sent(), 1), (QStringList{"ON", "OFF", "ON", "OFF"}));
+}
+
+void TestDevice::failedAndMissedCommandsAreSentAgain()
+{
+    DeviceTestRig rig("1:Lampa");
+    QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
+    rig.activation->setSecondsMode(false);
+    rig.activation->setRefreshSeconds(30);
+    auto offsSince = [&rig](qint64 from) {
+        QVector<qint64> at;
+        for (const SentCommand& c : rig.sent())
+            if (!c.on && c.ms >= from)
+                at << c.ms;
+        return at;
+    };
+
+    // A receiver that missed the on gets it again while the call stands.
+    rig.setFault("LOSS=1");
+    rig.activation->StartActivation();
+    rig.settle();
+    QCOMPARE(rig.receiver(1), QString());
+    rig.setFault("");
+    rig.step(30'000);
+    QCOMPARE(rig.receiver(1), QStringLiteral("ON"));
+
+    // The off is sent again at 1, 2, 4 and 8 refresh intervals after the
+    // end; then the radio is quiet.
+    rig.setFault("LOSS=1");
+    rig.activation->StopActivation();
+    rig.step(500'000);
+    QCOMPARE(offsSince(30'000), (QVector<qint64>{30'000, 60'000, 90'000, 150'000, 270'000}));
+    QCOMPARE(rig.receiver(1), QStringLiteral("ON"));
+
+    // A switch-off that fails is tried again until it goes through, every
+    // 10 s once it has failed for a minute.
+    rig.setFault("");
+    rig.activation->StartActivation();
+    rig.setFault("FAIL=notfound");
+    const qint64 stop = rig.clock.nowMs();
+    rig.activation->StopActivation();
+    rig.step(quvo::DeviceController::kSlowRetryAfterMs);
+    QVERIFY(offsSince(stop).isEmpty());
+    rig.setFault("");
+    rig.step(quvo::DeviceController::kSlowRetryMs);
+    QCOMPARE(offsSince(stop).size(), 1);
+    QCOMPARE(rig.receiver(1), QStringLiteral("OFF"));
+}
+
+// The status read behind a command is not dropped by the next blink step.
+void TestDevice::panelFollowsBlinkingWithRepeats()
+{
+    DeviceTestRig rig("1:Lampa");
+    rig.telldus.setRepeatGap(100);
+    rig.settings.WriteSetting(kSection, QStringLiteral("TellStickRepeat"), QStringLiteral("3"));
+    rig.device->restoreName();
+    QVERIFY(rig.connectTo(QStringLiteral("Lampa")));
+    QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned Off"));
+    rig.activation->setSecondsMode(false);
+    rig.activation->CheckBox1Click(true);
+    rig.activation->StartActivation();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    rig.clock.advance(rig.activation->blinkIntervalMs()); // the worker is still repeating the on
+    rig.settle();
+    QCOMPARE(rig.device->panelCaption(), QStringLiteral("Turned On"));
+}
