@@ -31,7 +31,7 @@ void BM_CallToTurnOn(benchmark::State& state)
         const off_t before = rig.logSize();
         const auto t0 = Clock::now();
         rig.send(kUnconfirmed);
-        if (!rig.waitForSwitch(before, std::chrono::seconds(5), 0)) {
+        if (!rig.waitForSwitch(before, std::chrono::seconds(5))) {
             state.SkipWithError("the receiver was not switched on");
             break;
         }
@@ -42,7 +42,7 @@ void BM_CallToTurnOn(benchmark::State& state)
         // Confirm, and wait for the switch-off, so that the next call starts a new activation.
         const off_t afterOn = rig.logSize();
         rig.send(kConfirmed);
-        rig.waitForSwitch(afterOn, std::chrono::seconds(5), 0);
+        rig.waitForSwitch(afterOn, std::chrono::seconds(5));
     }
     if (!micros.empty()) {
         std::sort(micros.begin(), micros.end());

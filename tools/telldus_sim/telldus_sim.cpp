@@ -89,6 +89,7 @@ Radio g_radio;
 
 void loadLog(State& s);
 void readRadio(Radio& r);
+void appendLog(const State& s, int id, int command);
 
 void readEnvironment(State& s)
 {
@@ -336,6 +337,7 @@ int send(int id, int command)
     if (f.notFound)
         return kNotFound;
     s.lastSent[id] = command;
+    appendLog(s, id, command);
     // Drawn for every command, lost or not, so a seed replays the same run.
     const bool lost = std::uniform_real_distribution<double>(0.0, 1.0)(g_radio.random) < f.loss;
     if (!lost) {
@@ -345,8 +347,14 @@ int send(int id, int command)
             writeRadio(g_radio);
         }
     }
+    return 0;
+}
+
+// One write, so another process sees the whole line at once.
+void appendLog(const State& s, int id, int command)
+{
     if (s.logPath.empty())
-        return 0;
+        return;
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                         std::chrono::system_clock::now().time_since_epoch())
                         .count();
@@ -354,11 +362,10 @@ int send(int id, int command)
         + std::to_string(id) + "\n";
     const int fd = ::open(s.logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
-        return 0;
+        return;
     ssize_t written = ::write(fd, line.data(), line.size());
     (void)written;
     ::close(fd);
-    return 0;
 }
 
 char* copyOut(const std::string& text)
