@@ -183,6 +183,19 @@ void loadLog(State& s)
     }
 }
 
+template <typename F>
+void forEachLine(const std::string& content, F take)
+{
+    size_t pos = 0;
+    while (pos < content.size()) {
+        size_t end = content.find('\n', pos);
+        if (end == std::string::npos)
+            end = content.size();
+        take(content.substr(pos, end - pos));
+        pos = end + 1;
+    }
+}
+
 void readRadio(Radio& r)
 {
     const char* seed = std::getenv("TELLDUS_SIM_SEED");
@@ -198,21 +211,15 @@ void readRadio(Radio& r)
     std::string content;
     if (r.path.empty() || !readFile(r.path.c_str(), content))
         return;
-    size_t pos = 0;
-    while (pos < content.size()) {
-        size_t end = content.find('\n', pos);
-        if (end == std::string::npos)
-            end = content.size();
-        const std::string line = content.substr(pos, end - pos);
-        pos = end + 1;
+    forEachLine(content, [&r](const std::string& line) {
         const size_t blank = line.find(' ');
         if (blank == std::string::npos)
-            continue;
+            return;
         const int id = static_cast<int>(std::strtol(line.c_str(), nullptr, 10));
         const std::string word = line.substr(blank + 1);
         if (word == "ON" || word == "OFF")
             r.heard[id] = word == "ON" ? kTurnOn : kTurnOff;
-    }
+    });
 }
 
 // A reader of the file sees the old state or the new one, never half.
@@ -258,17 +265,11 @@ Faults currentFaults()
     if (const char* control = std::getenv("TELLDUS_SIM_CONTROL")) {
         std::string content;
         if (readFile(control, content)) {
-            size_t pos = 0;
-            while (pos < content.size()) {
-                size_t end = content.find('\n', pos);
-                if (end == std::string::npos)
-                    end = content.size();
-                const std::string line = content.substr(pos, end - pos);
-                pos = end + 1;
+            forEachLine(content, [&f](const std::string& line) {
                 const size_t eq = line.find('=');
                 if (eq != std::string::npos)
                     applyFault(f, line.substr(0, eq), line.substr(eq + 1));
-            }
+            });
             return f;
         }
     }
