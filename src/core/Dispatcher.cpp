@@ -45,7 +45,8 @@ Dispatcher::~Dispatcher() { m_connection.setTextHandler({}); }
 QString Dispatcher::windowTitle() const
 {
     static const QString version = TCEVersionInfo().ProductVersion;
-    if (m_clinicName.isEmpty())
+    // Until the server has named the clinic; an empty name keeps the " - ".
+    if (!m_clinicNamed)
         return kTitle + QStringLiteral("  version: ") + version;
     return kTitle + QStringLiteral(" - ") + m_clinicName + QStringLiteral("  version: ") + version;
 }
@@ -164,6 +165,7 @@ bool Dispatcher::onePass(const Unit& unit, Frames& frames)
 
     if (const Token* f = frames.take(unit, RetKlinikNamn)) {
         m_clinicName = fromWire(readKlinikNamn(unit.frameCopy(*f)));
+        m_clinicNamed = true;
         emit clinicNameChanged(m_clinicName);
     }
 

@@ -63,6 +63,7 @@ private:
     Activation& m_activation;
     TCallList m_currentCalls;
     QString m_clinicName;
+    bool m_clinicNamed = false;
     quint64 m_evaluationSerial = 0;
     std::function<void()> m_startMinimize;
 };

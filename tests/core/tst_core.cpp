@@ -313,6 +313,9 @@ private slots:
         QTRY_COMPARE(c.parts().dispatcher.ClinicName(), QStringLiteral("Vårdcentralen"));
         QTRY_COMPARE(logLines(), QStringList{"ON 1"});
         QVERIFY(c.windowTitle().startsWith(QStringLiteral("QUVO Windows Hårdvaruklient för TellStick - Vårdcentralen  version: ")));
+        // A clinic named with an empty name still has its " - ".
+        m_server->send(frame("RETKLINIKNAMN", ""));
+        QTRY_VERIFY(c.windowTitle().startsWith(QStringLiteral("QUVO Windows Hårdvaruklient för TellStick -   version: ")));
     }
 
     void callSwitchesReceiverOnAndConfirmationOff()
