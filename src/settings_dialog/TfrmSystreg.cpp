@@ -61,6 +61,9 @@ QSpinBox* makeIntegerField(QWidget* parent)
     auto* box = new QSpinBox(parent);
     box->setRange(INT_MIN, INT_MAX);
     box->setAccelerated(true);
+    // Text that is not a number counts as 0, also once the field loses the
+    // focus; the default fix-up would bring the previous value back.
+    box->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
     return box;
 }
 

@@ -189,10 +189,21 @@ private slots:
         QVERIFY(!m_dialog->isVisible());
         QCOMPARE(hooks, 0);
 
+        settings().WriteSetting(kServer, QStringLiteral("ServerPort"), QStringLiteral("4000"));
+        m_dialog->SetTabs(SettingsPage::ServerSettings);
         m_dialog->show();
+        m_dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_dialog.get()));
         w<QLineEdit>("edServername")->setText(QStringLiteral(" srv1 "));
-        w<QSpinBox>("edServerport")->findChild<QLineEdit*>()->setText(QString());   // not a number
+        // The port cleared as a person does it; the click on "Spara" takes the focus from it.
+        QLineEdit* portText = w<QSpinBox>("edServerport")->findChild<QLineEdit*>();
+        QTest::mouseClick(portText, Qt::LeftButton);
+        QCOMPARE(QApplication::focusWidget(), w<QSpinBox>("edServerport"));
+        QTest::keyClick(portText, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(portText, Qt::Key_Backspace);
+        QCOMPARE(portText->text(), QString());
         click("btnSave");
+        QCOMPARE(QApplication::focusWidget(), w<QPushButton>("btnSave"));
         QCOMPARE(hooks, 1);
         QVERIFY(m_dialog->isVisible());
         QCOMPARE(settings().ReadSetting(kServer, QStringLiteral("ServerName")), QStringLiteral(" srv1 "));
