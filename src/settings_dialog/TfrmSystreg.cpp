@@ -641,7 +641,8 @@ void TfrmSystreg::Private::BitBtn6Click()
 {
     const QString place = Edit3->text();
     if (place.trimmed().isEmpty()) {
-        ShowInfoBalloon(kPlaceMissing, q);
+        // At the field to fill in, not at the dialog's bottom edge.
+        ShowInfoBalloon(kPlaceMissing, Edit3);
         Edit3->setFocus();
         return;
     }

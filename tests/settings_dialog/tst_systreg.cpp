@@ -37,17 +37,23 @@ QStringList textsOf(QListWidget* list)
 
 QByteArray wire(const QString& text) { return toWire(text); }
 
+QWidget* visibleBalloon()
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QLatin1String("quvoBalloon") && w->isVisible())
+            return w;
+    return nullptr;
+}
+
 QString visibleBalloonText()
 {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (w->objectName() != QLatin1String("quvoBalloon") || !w->isVisible())
-            continue;
-        QStringList texts;
-        for (QLabel* l : w->findChildren<QLabel*>())
-            texts << l->text();
-        return texts.join(u'|');
-    }
-    return QString();
+    QWidget* balloon = visibleBalloon();
+    if (!balloon)
+        return QString();
+    QStringList texts;
+    for (QLabel* l : balloon->findChildren<QLabel*>())
+        texts << l->text();
+    return texts.join(u'|');
 }
 
 void hideBalloons()
@@ -415,6 +421,11 @@ private slots:
         click("BitBtn6");
         QCOMPARE(m_dialog->focusWidget(), w<QLineEdit>("Edit3"));
         QVERIFY(visibleBalloonText().contains(QStringLiteral("Plats måste fyllas i!")));
+        // Its pointer touches the place field's lower edge.
+        QLineEdit* place = w<QLineEdit>("Edit3");
+        const QPoint tip = place->mapToGlobal(QPoint(place->width() / 2, place->height()));
+        QCOMPARE(visibleBalloon()->geometry().top(), tip.y());
+        QVERIFY(visibleBalloon()->geometry().left() <= tip.x() && visibleBalloon()->geometry().right() >= tip.x());
         QTest::qWait(50);
         QVERIFY(server.framesWithTag("REGISTERUPATEMACHINE").isEmpty());
 
