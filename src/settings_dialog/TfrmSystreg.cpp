@@ -626,8 +626,9 @@ void TfrmSystreg::Private::setSwatch(std::int32_t colour)
     swatchColour = colour;
     const QColor c = systreg::colorFromWindows(colour);
     Panel6->setProperty("windowsColour", colour);
-    Panel6->setStyleSheet(QStringLiteral("QLabel#Panel6 { background-color: %1; border: 1px solid palette(mid); }")
-                              .arg(c.name()));
+    Panel6->setStyleSheet(
+        QStringLiteral("QLabel#Panel6 { background-color: %1; color: %2; border: 1px solid palette(mid); }")
+            .arg(c.name(), systreg::captionColourOn(c).name()));
 }
 
 void TfrmSystreg::Private::BitBtn5Click()

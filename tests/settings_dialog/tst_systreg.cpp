@@ -1,3 +1,4 @@
+#include "../common/PixelContrast.h"
 #include "SystregRig.h"
 #include "settings_dialog/SystregRules.h"
 
@@ -436,6 +437,22 @@ private slots:
                               .arg(kAutoName)));
         QCOMPARE(m_client->parts().state.ClientData.FriendlyName, QStringLiteral(" Rum 3 "));
         QCOMPARE(m_client->parts().state.ClientData.Color, kColourGreen);
+    }
+
+    // The swatch's caption stands out on any colour the user picks.
+    void colourCaptionReadableOnAnyColour()
+    {
+        FakeCallServer server;
+        QVERIFY(connectTo(server));
+        m_dialog->show();
+        auto* swatch = w<QLabel>("Panel6");
+        for (int colour : {0x000000, 0xFFFFFF, 0x808080, 0x767676, 0xFF0000, 0x00FFFF, 0x0000FF}) {
+            m_client->parts().state.ClientData.Color = colour;
+            m_dialog->SetTabs(SettingsPage::ClientSettings);
+            const QRect inside = test::scaledArea(swatch->contentsRect().adjusted(2, 2, -2, -2));
+            QVERIFY2(test::strongestContrast(test::renderedLarge(swatch), inside) >= 4.5,
+                     qPrintable(QString::number(colour, 16)));
+        }
     }
 
     void clientDataAndUnknownClient()
