@@ -126,6 +126,18 @@ const char* sheetFor(Sheet sheet)
     return "";
 }
 
+// Fusion paints a tab page and its tabs in a colour it lightens from the
+// button colour, on which the window's text of several themes fades. The page
+// takes the window colour and the tabs the button colour, so that every
+// caption has the contrast of its own pair of the palette.
+const char* const kTabSheet =
+    "QTabWidget::pane { background: palette(window); border: 1px solid palette(mid); top: -1px; }"
+    "QTabBar::tab { background: palette(button); color: palette(button-text); border: 1px solid palette(mid);"
+    " padding: 3px 8px; margin-right: 2px; }"
+    "QTabBar::tab:selected { background: palette(window); color: palette(window-text);"
+    " border-bottom-color: palette(window); }"
+    "QTabBar::tab:!selected { margin-top: 2px; }";
+
 QColor colour(quint32 rgb)
 {
     return QColor::fromRgb(rgb);
@@ -217,7 +229,7 @@ bool applyStyle(const QString& name)
             return false;
         QApplication::setStyle(fusion);
         QApplication::setPalette(paletteFor(theme.colours));
-        qApp->setStyleSheet(QString::fromLatin1(sheetFor(theme.sheet)));
+        qApp->setStyleSheet(QString::fromLatin1(sheetFor(theme.sheet)) + QString::fromLatin1(kTabSheet));
         g_current = name;
         return true;
     }

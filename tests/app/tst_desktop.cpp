@@ -1,3 +1,4 @@
+#include "../common/PixelContrast.h"
 #include "app/DesktopMain.h"
 #include "app/DesktopSession.h"
 #include "app/DesktopUi.h"
@@ -25,6 +26,7 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QLibrary>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -33,6 +35,8 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QStyle>
+#include <QStyleOption>
+#include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -180,18 +184,72 @@ struct Sim {
     }
 };
 
-double luminance(const QColor& c)
+using test::contrast;
+using test::kPixelScale;
+using test::renderedLarge;
+using test::scaledArea;
+
+// Where a button's caption is drawn, in the button's own coordinates.
+QRect captionArea(QAbstractButton* b)
 {
-    auto lin = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-    return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
+    QStyleOptionButton opt;
+    opt.initFrom(b);
+    opt.text = b->text();
+    if (qobject_cast<QCheckBox*>(b))
+        return b->style()->subElementRect(QStyle::SE_CheckBoxContents, &opt, b);
+    if (qobject_cast<QRadioButton*>(b))
+        return b->style()->subElementRect(QStyle::SE_RadioButtonContents, &opt, b);
+    // A push button centres its icon and text together; the icon is no caption.
+    const int textWidth = b->fontMetrics().horizontalAdvance(b->text().remove(QLatin1Char('&')));
+    const int iconWidth = b->icon().isNull() ? 0 : b->iconSize().width() + 4;
+    const int left = (b->width() - textWidth - iconWidth) / 2 + iconWidth;
+    return QRect(left, 3, textWidth, b->height() - 6);
 }
 
-double contrast(const QColor& a, const QColor& b)
+QRect indicatorArea(QAbstractButton* b)
 {
-    double la = luminance(a), lb = luminance(b);
-    if (la < lb)
-        std::swap(la, lb);
-    return (la + 0.05) / (lb + 0.05);
+    QStyleOptionButton opt;
+    opt.initFrom(b);
+    const bool radio = qobject_cast<QRadioButton*>(b) != nullptr;
+    return b->style()->subElementRect(radio ? QStyle::SE_RadioButtonIndicator : QStyle::SE_CheckBoxIndicator, &opt, b);
+}
+
+// Every caption of a window, as areas of its grabbed picture.
+QList<QPair<QString, QRect>> captionsOf(QWidget* window)
+{
+    QList<QPair<QString, QRect>> out;
+    const auto add = [&](QWidget* w, const QRect& local) {
+        if (w->window() != window || !w->isVisibleTo(window))
+            return;
+        const QRect area(w->mapTo(window, local.topLeft()), local.size());
+        // What lies under a panel on top is not on view.
+        QWidget* top = window->childAt(area.center());
+        if (top != w && !w->isAncestorOf(top))
+            return;
+        out.append({w->objectName() + QLatin1Char(' ') + w->metaObject()->className() + QLatin1Char(' ')
+                        + (qobject_cast<QLabel*>(w) ? qobject_cast<QLabel*>(w)->text() : QString()),
+                    area});
+    };
+    for (QLabel* l : window->findChildren<QLabel*>())
+        if (!l->text().isEmpty() && !l->window()->inherits("QMenu"))
+            add(l, l->contentsRect().adjusted(2, 2, -2, -2));
+    for (QAbstractButton* b : window->findChildren<QAbstractButton*>())
+        if (!b->text().isEmpty() && !b->inherits("QToolButton"))
+            add(b, captionArea(b));
+    for (QGroupBox* g : window->findChildren<QGroupBox*>()) {
+        QStyleOptionGroupBox opt;
+        opt.initFrom(g);
+        opt.text = g->title();
+        opt.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+        opt.textAlignment = g->alignment();
+        opt.lineWidth = 1;
+        add(g, g->style()->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxLabel, g));
+    }
+    for (QTabBar* bar : window->findChildren<QTabBar*>())
+        for (int i = 0; i < bar->count(); ++i)
+            if (bar->isTabVisible(i))
+                add(bar, bar->tabRect(i).adjusted(4, 3, -4, -3));
+    return out;
 }
 
 QWidget* balloonWidget()
@@ -222,6 +280,7 @@ private slots:
     void swedishStandardButtons();
     void balloonPointsAtControl();
     void themesByName();
+    void everyThemeReadable();
     void signalsReachEventLoop();
     void sigtermDuringMessageEndsWithCodeOne();
     // Last: the core's quit path ends every event loop of the process.
@@ -804,6 +863,78 @@ void DesktopTest::themesByName()
     const QImage panel = desk.window->Panel4->grab().toImage();
     QCOMPARE(panel.pixelColor(panel.width() / 2, 5), QColor(0, 128, 0));
     applyStyle(QStringLiteral("Windows"));
+}
+
+// In every theme a person tells a checked box or option from an unchecked one,
+// and reads every caption, in the window and on both pages of the dialog.
+void DesktopTest::everyThemeReadable()
+{
+#ifndef QUVO_SERVER_SIM
+    QSKIP("server simulator not built");
+#else
+    Sim sim;
+    QVERIFY2(sim.start(), sim.output.constData());
+    Desk desk;
+    desk.autoAnswer = false;   // the dialog stays open beside the window
+    desk.preset(QStringLiteral("ServerSettings"), QStringLiteral("ServerName"), QStringLiteral("127.0.0.1"));
+    desk.preset(QStringLiteral("ServerSettings"), QStringLiteral("ServerPort"), QString::number(sim.port));
+    desk.create();
+    TfrmQuvoHWMain& w = *desk.window;
+    w.show();
+    QTRY_COMPARE_WITH_TIMEOUT(w.Label1->text(), QStringLiteral("Ansluten"), 5000);
+    TfrmSystreg* dialog = w.settingsDialog();
+    QVERIFY(dialog);
+    dialog->setWindowModality(Qt::NonModal);
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog));
+
+    const QString screens = qEnvironmentVariable("QUVO_SCREENS");
+    QStringList faults;
+    for (const QString& theme : availableStyleNames()) {
+        QVERIFY(applyStyle(theme));
+        for (const char* view : {"main", "server", "client"}) {
+            QWidget* window = &w;
+            if (qstrcmp(view, "main") != 0) {
+                dialog->SetTabs(qstrcmp(view, "server") == 0 ? SettingsPage::ServerSettings : SettingsPage::ClientSettings);
+                window = dialog;
+            }
+            QCoreApplication::processEvents();
+            if (!screens.isEmpty())
+                window->grab().save(QStringLiteral("%1/%2-%3.png").arg(screens, theme, QLatin1String(view)));
+            const QImage picture = renderedLarge(window);
+            const auto captions = captionsOf(window);
+            QVERIFY(captions.size() >= 5);
+            for (const auto& [name, area] : captions) {
+                if (test::strongestContrast(picture, scaledArea(area)) < 4.5)
+                    faults << QStringLiteral("%1 %2: %3").arg(theme, QLatin1String(view), name);
+            }
+            for (QAbstractButton* b : window->findChildren<QAbstractButton*>()) {
+                if (b->window() != window || !b->isVisibleTo(window)
+                    || !(qobject_cast<QCheckBox*>(b) || qobject_cast<QRadioButton*>(b)))
+                    continue;
+                const QRect indicator = scaledArea(indicatorArea(b));
+                const bool wasChecked = b->isChecked();
+                const QImage before = renderedLarge(b);
+                b->setAutoExclusive(false);
+                b->setChecked(!wasChecked);
+                const QImage after = renderedLarge(b);
+                b->setChecked(wasChecked);
+                b->setAutoExclusive(qobject_cast<QRadioButton*>(b) != nullptr);
+                int mark = 0;
+                for (int y = indicator.top(); y <= indicator.bottom(); ++y)
+                    for (int x = indicator.left(); x <= indicator.right(); ++x)
+                        if (contrast(before.pixelColor(x, y), after.pixelColor(x, y)) >= 3.0)
+                            ++mark;
+                // At least a mark of two by two pixels.
+                if (mark < 4 * kPixelScale * kPixelScale)
+                    faults << QStringLiteral("%1 %2: %3 checked looks unchecked").arg(theme, QLatin1String(view), b->objectName());
+            }
+        }
+    }
+    applyStyle(QStringLiteral("Windows"));
+    dialog->hide();
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+#endif
 }
 
 void DesktopTest::signalsReachEventLoop()
