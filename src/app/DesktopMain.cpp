@@ -45,8 +45,7 @@ int runDesktop(int argc, char** argv)
     applyStyle(client.settings().ReadSetting(QStringLiteral("KlientSettings"), QStringLiteral("Style")));
 
     DesktopSession session(client);
-    if (client.settings().readBool(QStringLiteral("QUVO"), QStringLiteral("PreventScreenSaver"), false))
-        session.inhibitScreenSaver();
+    session.watchScreenSaverSetting();
     session.watchSleep();
 
     installQuitSignals(&window, [&window] { window.requestQuit(); });

@@ -1,6 +1,7 @@
 #include "DesktopSession.h"
 
 #include "DesktopTexts.h"
+#include "common/SettingsStore.h"
 #include "core/HardwareClient.h"
 
 #include <QDBusMessage>
@@ -31,6 +32,7 @@ DesktopSession::DesktopSession(HardwareClient& client, QDBusConnection sessionBu
     m_resumeTimer.setInterval(kResumeDelayMs);
     // The network needs a moment after waking before a connect can succeed.
     connect(&m_resumeTimer, &QTimer::timeout, this, [this] { m_client.resumeConnection(); });
+    connect(&m_screenSaverTimer, &QTimer::timeout, this, &DesktopSession::checkScreenSaverSetting);
 }
 
 DesktopSession::DesktopSession(HardwareClient& client, QObject* parent)
@@ -45,9 +47,10 @@ DesktopSession::~DesktopSession()
 
 void DesktopSession::inhibitScreenSaver()
 {
-    if (m_inhibitWanted || !m_sessionBus.isConnected())
-        return;
     m_inhibitWanted = true;
+    if (m_cookie != 0 || m_inhibitPending || !m_sessionBus.isConnected())
+        return;
+    m_inhibitPending = true;
     QDBusMessage call = QDBusMessage::createMethodCall(kScreenSaverService, kScreenSaverPath, kScreenSaverService,
                                                        QStringLiteral("Inhibit"));
     call << desktop_texts::kApplicationTitle << desktop_texts::kInhibitReason;
@@ -55,8 +58,9 @@ void DesktopSession::inhibitScreenSaver()
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
         QDBusPendingReply<uint> reply = *w;
         w->deleteLater();
+        m_inhibitPending = false;
         if (reply.isError())
-            return;   // no screen-saver service in this session
+            return;   // no screen-saver service in this session (yet)
         if (!m_inhibitWanted) {
             // Released while the answer was on its way.
             QDBusMessage undo = QDBusMessage::createMethodCall(kScreenSaverService, kScreenSaverPath,
@@ -81,6 +85,20 @@ void DesktopSession::releaseScreenSaver()
     m_sessionBus.send(call);
     m_cookie = 0;
     emit screenSaverInhibitedChanged(false);
+}
+
+void DesktopSession::watchScreenSaverSetting(int intervalMs)
+{
+    m_screenSaverTimer.start(intervalMs);
+    checkScreenSaverSetting();
+}
+
+void DesktopSession::checkScreenSaverSetting()
+{
+    if (m_client.settings().readBool(QStringLiteral("QUVO"), QStringLiteral("PreventScreenSaver"), false))
+        inhibitScreenSaver();
+    else
+        releaseScreenSaver();
 }
 
 bool DesktopSession::watchSleep()

@@ -273,6 +273,7 @@ private slots:
     void deviceControlsWriteAtOnce();
     void statusFollowsTheCore();
     void connectionLifeAgainstServer();
+    void screenSaverSettingReadAtEveryCheck();
     void closingHidesOrMinimises();
     void trayDoubleClickBringsWindowBack();
     void f10OpensServerSettings();
@@ -571,6 +572,32 @@ void DesktopTest::connectionLifeAgainstServer()
     QTRY_COMPARE_WITH_TIMEOUT(w.lastTrayNotice(), QStringLiteral("Ansluten till servern igen."), 10000);
     QCOMPARE(w.trayState(), TfrmQuvoHWMain::TrayState::Connected);
     QVERIFY2(answers.messages.isEmpty(), qPrintable(answers.messages.join(QLatin1Char('|'))));
+#endif
+}
+
+void DesktopTest::screenSaverSettingReadAtEveryCheck()
+{
+#ifndef QUVO_SERVER_SIM
+    QSKIP("server simulator not built");
+#else
+    Sim sim;
+    QVERIFY2(sim.start(), sim.output.constData());
+    Desk desk;
+    desk.preset(QStringLiteral("ServerSettings"), QStringLiteral("ServerName"), QStringLiteral("127.0.0.1"));
+    desk.preset(QStringLiteral("ServerSettings"), QStringLiteral("ServerPort"), QString::number(sim.port));
+    desk.create();
+    desk.window->show();
+    QTRY_COMPARE_WITH_TIMEOUT(desk.window->Label1->text(), QStringLiteral("Ansluten"), 5000);
+
+    // Kept on the server only: written while connected, then blanked in the files.
+    desk.client->settings().WriteSetting(QStringLiteral("QUVO"), QStringLiteral("PreventScreenSaver"), QStringLiteral("-1"));
+    desk.preset(QStringLiteral("QUVO"), QStringLiteral("PreventScreenSaver"), QStringLiteral(" "));
+    DesktopSession session(*desk.client, QDBusConnection(QString()), QDBusConnection(QString()));
+    session.watchScreenSaverSetting(50);
+    QVERIFY(session.screenSaverRefused());
+    // Changed while running: the next check lets the screen saver start again.
+    desk.preset(QStringLiteral("QUVO"), QStringLiteral("PreventScreenSaver"), QStringLiteral("0"));
+    QTRY_VERIFY(!session.screenSaverRefused());
 #endif
 }
 
