@@ -121,6 +121,12 @@ struct Desk {
         store.WriteSetting(section, key, value);
     }
 
+    void presetServer(quint16 port)
+    {
+        preset(QStringLiteral("ServerSettings"), QStringLiteral("ServerName"), QStringLiteral("127.0.0.1"));
+        preset(QStringLiteral("ServerSettings"), QStringLiteral("ServerPort"), QString::number(port));
+    }
+
     // A closed port unless the test names a server: the first show then
     // opens no message box.
     void create(const QStringList& params = {})
@@ -496,8 +502,7 @@ void DesktopTest::connectionLifeAgainstServer()
     sim.send("assign TESTHW 1");
 
     Desk desk;
-    desk.preset(QStringLiteral("ServerSettings"), QStringLiteral("ServerName"), QStringLiteral("127.0.0.1"));
-    desk.preset(QStringLiteral("ServerSettings"), QStringLiteral("ServerPort"), QString::number(sim.port));
+    desk.presetServer(sim.port);
     desk.preset(QStringLiteral("QUVO"), QStringLiteral("ClientNameUseDefault"), QStringLiteral("0"));
     desk.preset(QStringLiteral("QUVO"), QStringLiteral("ClientName"), QStringLiteral("TESTHW"));
     desk.preset(kDeviceSection, QStringLiteral("TellStickDevicename"), QStringLiteral("Lampa"));
@@ -583,8 +588,7 @@ void DesktopTest::screenSaverSettingReadAtEveryCheck()
     Sim sim;
     QVERIFY2(sim.start(), sim.output.constData());
     Desk desk;
-    desk.preset(QStringLiteral("ServerSettings"), QStringLiteral("ServerName"), QStringLiteral("127.0.0.1"));
-    desk.preset(QStringLiteral("ServerSettings"), QStringLiteral("ServerPort"), QString::number(sim.port));
+    desk.presetServer(sim.port);
     desk.create();
     desk.window->show();
     QTRY_COMPARE_WITH_TIMEOUT(desk.window->Label1->text(), QStringLiteral("Ansluten"), 5000);
@@ -903,8 +907,7 @@ void DesktopTest::everyThemeReadable()
     QVERIFY2(sim.start(), sim.output.constData());
     Desk desk;
     desk.autoAnswer = false;   // the dialog stays open beside the window
-    desk.preset(QStringLiteral("ServerSettings"), QStringLiteral("ServerName"), QStringLiteral("127.0.0.1"));
-    desk.preset(QStringLiteral("ServerSettings"), QStringLiteral("ServerPort"), QString::number(sim.port));
+    desk.presetServer(sim.port);
     desk.create();
     TfrmQuvoHWMain& w = *desk.window;
     w.show();
