@@ -23,12 +23,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
+#include <functional>
 #include <memory>
 
 using namespace quvo;
@@ -161,6 +163,99 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     }
     return 0;
 }
+
+#if defined(QUVO_SYSTEMD_USER_MANAGER)
+const QString kUnit = QStringLiteral("quvo-hwclient.service");
+
+// A systemd user manager of this test's own, in a mount namespace of its own;
+// stopped with what it runs.
+class UserManager {
+public:
+    explicit UserManager(QString dir) : m_dir(std::move(dir)) {}
+    ~UserManager()
+    {
+        if (m_pid > 0) {
+            ctl({QStringLiteral("stop"), kUnit});
+            tool({QStringLiteral("stop"), m_dir});
+        }
+    }
+    const QString& dir() const { return m_dir; }
+
+    bool start()
+    {
+        m_pid = tool({QStringLiteral("start"), m_dir}).trimmed().toLongLong();
+        if (m_pid <= 0)
+            return false;
+        // ProtectHome= hides folders behind these nodes; only the manager of a
+        // booted system makes them, and the namespace has a /run/systemd of its own.
+        return QProcess::execute(QStringLiteral("nsenter"),
+                                 {QStringLiteral("-t"), QString::number(m_pid), QStringLiteral("-m"),
+                                  QStringLiteral("sh"), QStringLiteral("-c"),
+                                  QStringLiteral("cd /run/systemd && mkdir -p inaccessible/dir && "
+                                                 "touch inaccessible/reg && chmod 0 inaccessible/*")})
+            == 0;
+    }
+    QString ctl(const QStringList& args, int* exitCode = nullptr) const
+    {
+        return tool(QStringList{QStringLiteral("ctl"), m_dir} + args, exitCode);
+    }
+    // What monitoring reads of the service.
+    struct Service {
+        qint64 pid = 0;
+        QString program, status, restarts, state;
+        QString text() const
+        {
+            return QStringLiteral("MainPID=%1 (%2) StatusText=\"%3\" NRestarts=%4 ActiveState=%5")
+                .arg(QString::number(pid), program, status, restarts, state);
+        }
+    };
+    Service service() const
+    {
+        QMap<QString, QString> p;
+        const QStringList lines = ctl({QStringLiteral("show"), QStringLiteral("-p"),
+                                       QStringLiteral("MainPID,StatusText,NRestarts,ActiveState"), kUnit})
+                                      .split(u'\n');
+        for (const QString& line : lines)
+            p.insert(line.section(u'=', 0, 0), line.section(u'=', 1));
+        Service s;
+        s.pid = p.value(QStringLiteral("MainPID")).toLongLong();
+        s.program = QFileInfo(QStringLiteral("/proc/%1/exe").arg(s.pid)).symLinkTarget();
+        s.status = p.value(QStringLiteral("StatusText"));
+        s.restarts = p.value(QStringLiteral("NRestarts"));
+        s.state = p.value(QStringLiteral("ActiveState"));
+        return s;
+    }
+
+private:
+    static QString tool(const QStringList& args, int* exitCode = nullptr)
+    {
+        QProcess p;
+        p.start(QStringLiteral("bash"), QStringList{QStringLiteral(QUVO_SYSTEMD_USER_MANAGER)} + args);
+        const bool done = p.waitForFinished(60000);
+        if (exitCode)
+            *exitCode = done && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+    }
+
+    QString m_dir;
+    qint64 m_pid = 0;
+};
+
+// Asks until `done` holds, at most `ms` by the clock; true when it held in time.
+bool within(int ms, const std::function<bool()>& done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        const bool late = clock.elapsed() > ms;
+        if (done())
+            return !late;
+        if (late)
+            return false;
+        QTest::qWait(100);
+    }
+}
+#endif
 
 quint16 closedPort()
 {
@@ -874,6 +969,95 @@ private slots:
         const QList<QByteArray> args = readAll(QStringLiteral("/proc/%1/cmdline").arg(pid)).split('\0');
         QCOMPARE(args.value(1), QByteArray("RESTARTING=1"));
         QCOMPARE(args.value(2), QByteArray("--headless"));
+#endif
+    }
+
+    // The packaged unit under a real service manager: the watchdog restarts a
+    // stopped program, and the program the self-update starts takes the
+    // service over with its own status, without a restart.
+    void serviceHandedOverToUpdatedProgram()
+    {
+#if !defined(QUVO_CMAKE_COMMAND) || !defined(QUVO_BUILD_DIR) || !defined(QUVO_OBJCOPY) \
+    || !defined(QUVO_SYSTEMD_USER_MANAGER)
+        QSKIP("built without the installation test");
+#else
+        if (!QFileInfo::exists(QStringLiteral(QUVO_SYSTEMD_USER_MANAGER)))
+            QSKIP("no systemd-user-manager.sh beside the sources");
+        const QString root = m_dir->path();
+        UserManager manager(root + QStringLiteral("/manager"));
+        if (!manager.start())
+            QSKIP("no systemd user manager starts on this machine");
+        QString installed;
+        QString next;
+        installWithNextServed(installed, next);
+        if (QTest::currentTestFailed())
+            return;
+        Sim sim;
+        QVERIFY(sim.start({QStringLiteral("--program-file"), m_served, QStringLiteral("--chunk-size"),
+                           QStringLiteral("65536"), QStringLiteral("--chunk-interval"), QStringLiteral("0")}));
+
+        // As packaged, less what a user manager cannot honour; its state
+        // folder lies below the manager's configuration folder.
+        const QString state = manager.dir() + QStringLiteral("/config/quvo-hwclient");
+        QString unit = QString::fromUtf8(readAll(root + QStringLiteral("/prefix/lib/systemd/system/") + kUnit));
+        unit.remove(QRegularExpression(QStringLiteral("^(User|Group)=.*\n"), QRegularExpression::MultilineOption));
+        unit.replace(QStringLiteral("/var/lib/quvo-hwclient"), state);
+        unit.replace(QStringLiteral("XDG_CONFIG_DIRS=/etc/xdg"),
+                     QStringLiteral("XDG_CONFIG_DIRS=") + state + QStringLiteral("/machine"));
+        const QRegularExpression exec(QStringLiteral("^ExecStart=\\S+ --headless$"),
+                                      QRegularExpression::MultilineOption);
+        QVERIFY2(unit.contains(exec), qPrintable(unit));
+        unit.replace(exec, QStringLiteral("ExecStart=%1 --headless SERVERNAME=127.0.0.1 SERVERPORT=%2")
+                               .arg(installed).arg(sim.port));
+        const QString units = manager.dir() + QStringLiteral("/config/systemd/user/");
+        QVERIFY(writeFile(units + kUnit, unit.toUtf8()));
+        // A short watchdog keeps the test short.
+        const int watchdogSec = 5;
+        QVERIFY(QDir().mkpath(units + kUnit + QStringLiteral(".d")));
+        QVERIFY(writeFile(units + kUnit + QStringLiteral(".d/test.conf"),
+                          QStringLiteral("[Service]\nWatchdogSec=%1\nEnvironment=QUVO_TELLDUS_LIBRARY=%2\n")
+                              .arg(watchdogSec)
+                              .arg(root + QStringLiteral("/no-telldus.so"))
+                              .toUtf8()));
+        int code = -1;
+        manager.ctl({QStringLiteral("daemon-reload")});
+        const QString started = manager.ctl({QStringLiteral("start"), kUnit}, &code);
+        QVERIFY2(code == 0, qPrintable(started + manager.ctl({QStringLiteral("status"), kUnit})));
+        UserManager::Service now;
+        const auto connected = [&] { now = manager.service(); return now.status == u"Ansluten"; };
+        QVERIFY2(within(10000, connected), qPrintable(now.text()));
+        QCOMPARE(now.restarts, QStringLiteral("0"));
+
+        // A frozen program is restarted; the restarted one finds the wanted
+        // version at its first connect.
+        const qint64 frozen = now.pid;
+        SettingsStore settings(
+            {state + QStringLiteral("/config/Veltaris"), state + QStringLiteral("/machine/Veltaris")});
+        settings.setSettingsFolderKey(settingsKeyFromFolder(QFileInfo(state).canonicalFilePath() + u'/'));
+        settings.WriteSetting(QStringLiteral("CHECKVERSION"), kProgramName, QString::number(VersionNumber(next)));
+        QCOMPARE(::kill(pid_t(frozen), SIGSTOP), 0);
+        const auto restartedNow = [&] { now = manager.service(); return now.pid > 0 && now.pid != frozen; };
+        QVERIFY2(within((watchdogSec + 10) * 1000, restartedNow), qPrintable(now.text()));
+        QCOMPARE(now.restarts, QStringLiteral("1"));
+        const qint64 restarted = now.pid;
+
+        // The update: the program in the update folder becomes the service's
+        // main process, and within 10 s the old one has ended and the new
+        // one's status stands.
+        const auto handedOn = [&] { now = manager.service(); return now.pid != restarted; };
+        QVERIFY2(within(30000, handedOn), qPrintable(now.text()));
+        const qint64 updated = now.pid;
+        const QString copy = state + QStringLiteral("/data/Veltaris/QUVO/") + kProgramName;
+        QCOMPARE(now.program, QFileInfo(copy).canonicalFilePath());
+        const auto handedOver = [&] {
+            now = manager.service();
+            return now.pid == updated && now.status == u"Ansluten" && now.restarts == u"1" && now.state == u"active"
+                && ::kill(pid_t(restarted), 0) != 0;
+        };
+        QVERIFY2(within(10000, handedOver), qPrintable(now.text()));
+        // The new program keeps the watchdog content.
+        QTest::qWait((watchdogSec + 2) * 1000);
+        QVERIFY2(handedOver(), qPrintable(now.text()));
 #endif
     }
 };
