@@ -867,9 +867,9 @@ private slots:
     // ------------------------------------------------- the installed program
 
 #if defined(QUVO_CMAKE_COMMAND) && defined(QUVO_BUILD_DIR) && defined(QUVO_OBJCOPY)
-    // The build installed below the test folder, and the served file made of
-    // its program with the version block one higher.
-    void installWithNextServed(QString& installed, QString& next)
+    // The build installed below the test folder, and the simulator serving
+    // its program with the version block one higher, in one piece.
+    void serveNextVersion(Sim& sim, QString& installed, QString& next)
     {
         const QString root = m_dir->path();
         const QString prefix = root + QStringLiteral("/prefix");
@@ -907,6 +907,8 @@ private slots:
         QVERIFY(objcopy({QStringLiteral("--update-section"), QStringLiteral(".quvo_version=") + newBlock, installed,
                          m_served}));
         QCOMPARE(TCEVersionInfo(m_served).ProductVersion, next);
+        QVERIFY(sim.start({QStringLiteral("--program-file"), m_served, QStringLiteral("--chunk-size"),
+                           QStringLiteral("65536"), QStringLiteral("--chunk-interval"), QStringLiteral("0")}));
     }
 #endif
 
@@ -922,13 +924,10 @@ private slots:
         const QString root = m_dir->path();
         QString installed;
         QString next;
-        installWithNextServed(installed, next);
+        Sim sim;
+        serveNextVersion(sim, installed, next);
         if (QTest::currentTestFailed())
             return;
-
-        Sim sim;
-        QVERIFY(sim.start({QStringLiteral("--program-file"), m_served, QStringLiteral("--chunk-size"),
-                           QStringLiteral("65536"), QStringLiteral("--chunk-interval"), QStringLiteral("0")}));
         // The settings of the folder the program runs in.
         const QString work = QFileInfo(m_state->paths.ProgramFolder).canonicalFilePath() + u'/';
         m_settings->setSettingsFolderKey(settingsKeyFromFolder(work));
@@ -989,12 +988,10 @@ private slots:
             QSKIP("no systemd user manager starts on this machine");
         QString installed;
         QString next;
-        installWithNextServed(installed, next);
+        Sim sim;
+        serveNextVersion(sim, installed, next);
         if (QTest::currentTestFailed())
             return;
-        Sim sim;
-        QVERIFY(sim.start({QStringLiteral("--program-file"), m_served, QStringLiteral("--chunk-size"),
-                           QStringLiteral("65536"), QStringLiteral("--chunk-interval"), QStringLiteral("0")}));
 
         // As packaged, less what a user manager cannot honour; its state
         // folder lies below the manager's configuration folder.
