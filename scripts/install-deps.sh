@@ -4,6 +4,7 @@ set -euo pipefail
 PKGS=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
       libbenchmark-dev xvfb xauth fonts-dejavu-core
       libsystemd-dev systemd dpkg-dev file
+      qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite prometheus  # the status endpoint (its CMake files want WebSockets), the call history, promtool in the tests
       clang-14 libclang-rt-14-dev  # the fuzz targets
       make patch libftdi-dev libconfuse-dev)  # the last four: the real Telldus library the tests build
 missing=()

@@ -6,6 +6,7 @@
 #include "app/SignalQuit.h"
 #include "app/TfrmQuvoHWMain.h"
 #include "core/HardwareClient.h"
+#include "observe/Observer.h"
 #include "settings_dialog/MessageDialogs.h"
 #include "settings_dialog/Themes.h"
 
@@ -40,6 +41,13 @@ int runDesktop(int argc, char** argv)
     TfrmQuvoHWMain window(client);
     ui.setMainWindow(&window);
     window.FormCreate();
+    // The endpoint only when StatusListen asks for it; the history always.
+    Observer observer(client);
+    QObject::connect(&observer, &Observer::notice, &window, [&window](const QString& t, bool warning) {
+        if (warning)
+            window.showTrayNotice(t, true);
+    });
+    observer.start(QString());
 
     // A name that matches no style leaves the platform's look, silently.
     applyStyle(client.settings().ReadSetting(QStringLiteral("KlientSettings"), QStringLiteral("Style")));

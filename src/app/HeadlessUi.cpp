@@ -3,6 +3,7 @@
 #include "app/DesktopSession.h"
 #include "app/SignalQuit.h"
 #include "core/HardwareClient.h"
+#include "observe/Observer.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -231,6 +232,11 @@ int runHeadless(int argc, char** argv)
         return 1;
     }
     ui.setSettingsFile(client.settings().userFileFor(QStringLiteral("ServerSettings")));
+    // A box is watched from outside: the endpoint is on unless set off.
+    Observer observer(client);
+    QObject::connect(&observer, &Observer::notice, &client,
+                     [&ui](const QString& t, bool warning) { ui.showNotice(t, warning); });
+    observer.start(QStringLiteral("127.0.0.1:%1").arg(Observer::kDefaultPort));
 
     // Suspend and resume as on the desktop; there is no session bus to ask.
     DesktopSession session(client, QDBusConnection(QStringLiteral("quvo-no-session-bus")),

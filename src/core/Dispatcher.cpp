@@ -199,6 +199,7 @@ bool Dispatcher::onePass(const Unit& unit, Frames& frames)
 
 void Dispatcher::handleError(std::string_view errorText)
 {
+    emit serverErrorReceived(fromWire(errorText));
     if (errorText.find("ERROR: 001") != std::string_view::npos) {
         m_ui.showInfo(kUnknownClient);
         emit placePanelWanted(true);

@@ -36,6 +36,7 @@ public:
 
 signals:
     void callListEvaluated();
+    void serverErrorReceived(const QString& text);   // an "ERROR:" text from the server
     void clinicNameChanged(const QString& name);
     void statusChanged(const QString& text);
     void indicatorChanged(Indicator colour);

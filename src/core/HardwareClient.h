@@ -82,7 +82,8 @@ public:
     const ProgramState& state() const { return m_state; }
     SettingsStore& settings() { return *m_settings; }
 
-    // Tests and benchmarks drive and inspect the parts one by one; front ends
+    // Tests and benchmarks drive and inspect the parts one by one, and the
+    // observers (status endpoint, history) follow their signals; front ends
     // use the intents above.
     struct Parts {
         ProgramState& state;
