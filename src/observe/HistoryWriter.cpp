@@ -92,6 +92,7 @@ struct HistoryWriter::Shared {
     std::deque<HistoryOp> queue;
     bool busy = false;
     bool stop = false;
+    bool finished = false;            // the thread is done with the database
     HistoryWriter* owner = nullptr;   // cleared when it goes; reports are posted to it
     QString path;
     QString connection;
@@ -128,8 +129,7 @@ HistoryWriter::~HistoryWriter()
     m_shared->wake.notify_all();
     // The last rows (the end of the program) get a moment; a stalled disk
     // does not hold the exit, the thread then ends alone.
-    m_shared->idle.wait_for(lock, std::chrono::milliseconds(kStopWaitMs),
-                            [&] { return m_shared->queue.empty() && !m_shared->busy; });
+    m_shared->idle.wait_for(lock, std::chrono::milliseconds(kStopWaitMs), [&] { return m_shared->finished; });
 }
 
 void HistoryWriter::post(HistoryOp op)
@@ -242,6 +242,7 @@ void writerLoop(std::shared_ptr<HistoryWriter::Shared> s)
     QSqlDatabase::removeDatabase(s->connection);
     std::lock_guard lock(s->mutex);
     s->busy = false;
+    s->finished = true;
     s->idle.notify_all();
 }
 
