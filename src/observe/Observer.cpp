@@ -130,7 +130,8 @@ void Observer::start(const QString& defaultListen)
 
 void Observer::startEndpoint(const QString& listen)
 {
-    if (listen.isEmpty())
+    // A blank value counts as not set, as every setting's does: "off" is off.
+    if (listen.isEmpty() || listen.compare(u"off", Qt::CaseInsensitive) == 0)
         return;
     QHostAddress address;
     quint16 port = 0;
