@@ -85,4 +85,7 @@ echo
 ONS=$(grep -c ' ON$' "$WORK/timeline.txt" || true)
 OFFS=$(grep -c ' OFF$' "$WORK/timeline.txt" || true)
 echo "The receiver was switched on $ONS times and off $OFFS times; the client ended with exit code $CLIENT_EXIT."
-echo "Logs: $WORK (server.log, client.log, telldus.log)"
+echo
+echo "The client's call history (quvo-hwclient --history):"
+"$ROOT/build/bin/quvo-hwclient" --history | sed 's/^/  /'
+echo "Logs: $WORK (server.log, client.log, telldus.log, data/Veltaris/QUVO/history.sqlite)"
