@@ -1,6 +1,7 @@
 // The stream reader, the frame readers and the update connection's reader on
 // any bytes, cut into reads anywhere: cut reads must give the tokens one read
-// gives, and nothing held may outgrow the bound.
+// gives, nothing held may outgrow the bound, and without blocks the frames
+// are those that end at their own closing markers.
 #include "FuzzInput.h"
 
 #include "protocol/Readers.h"
@@ -40,6 +41,42 @@ std::vector<std::pair<TokenKind, std::string>> flatten(const std::vector<Unit>& 
                 out.emplace_back(t.kind, std::string(u.text(t)));
         }
     }
+    return out;
+}
+
+// The frames the rule finds without blocks: from an opening to the first
+// closing marker of its own tag, whatever stands between.
+std::vector<std::string> framesByRule(std::string_view s)
+{
+    std::vector<std::string> out;
+    std::size_t pos = 0;
+    while ((pos = s.find('\xA4', pos)) != std::string_view::npos) {
+        std::size_t e = pos + 1;
+        while (e < s.size() && e - pos - 1 < StreamReader::kMaxTagLength && s[e] >= 'A' && s[e] <= 'Z')
+            ++e;
+        if (e == s.size())
+            break;
+        if (s[e] != ':' || e == pos + 1) {
+            ++pos;
+            continue;
+        }
+        const std::string closing = ":" + std::string(s.substr(pos + 1, e - pos - 1)) + "\xA4";
+        const std::size_t c = s.find(closing, e);
+        if (c == std::string_view::npos)
+            break;
+        out.emplace_back(s.substr(pos, c + closing.size() - pos));
+        pos = c + closing.size();
+    }
+    return out;
+}
+
+std::vector<std::string> framesOf(const std::vector<Unit>& units)
+{
+    std::vector<std::string> out;
+    for (const Unit& u : units)
+        for (const Token& t : u.tokens)
+            if (t.kind == TokenKind::Frame)
+                out.emplace_back(u.text(t));
     return out;
 }
 
@@ -95,7 +132,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     update.waitElapsed();
 
     require(flatten(one) == flatten(many), "cut reads gave other tokens than one read");
-    require(whole.takeOverflow() == cut.takeOverflow(), "cut reads dropped other units than one read");
+    const bool overflow = whole.takeOverflow();
+    require(overflow == cut.takeOverflow(), "cut reads dropped other units than one read");
+    if (!overflow && in.stream.find('#') == std::string_view::npos)
+        require(framesOf(one) == framesByRule(in.stream), "a frame did not end at its own closing marker");
     readFrames(one);
     return 0;
 }

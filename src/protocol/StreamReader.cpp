@@ -101,6 +101,10 @@ void StreamReader::scan(std::vector<Unit>& out)
                     m_start = ++i;
                     continue;
                 }
+                // A frame ends only at its own closing marker: a "¤" and
+                // capitals in a name are text.
+                ++i;
+                continue;
             }
             std::size_t tagLength = 0;
             const Match m = openingAt(i, tagLength);
@@ -179,8 +183,8 @@ void StreamReader::endText(std::size_t end, std::vector<Unit>& out)
     m_start = end;
 }
 
-// A frame that another opening (or a block marker) cut short is stray text;
-// an error text inside it still counts.
+// A frame that a block marker cut short is stray text; an error text inside
+// it still counts.
 void StreamReader::brokenFrame(std::size_t end, std::vector<Unit>& out)
 {
     if (m_discard)

@@ -12,7 +12,7 @@
 namespace quvo::protocol {
 
 enum class TokenKind : std::uint8_t {
-    Frame,      // "¤TAG:" ... ":TAG¤", complete
+    Frame,      // "¤TAG:" ... ":TAG¤", complete; only its own closing marker ends it
     ErrorText,  // from "ERROR:" to where the next frame or block opens
     BlockStart, // "#DATASTART#" (empty span: the markers are not handed out)
     BlockEnd,   // "#DATAEND#"
@@ -67,6 +67,8 @@ public:
     void waitElapsed(std::vector<Unit>& out);
 
     bool inBlock() const { return m_inBlock; }
+    // A frame or block has begun and not yet ended.
+    bool unitOpen() const { return m_inBlock || m_state == State::Frame; }
     bool inRawBlock() const { return m_raw; }
     void endRawBlock();
 

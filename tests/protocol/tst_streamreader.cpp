@@ -256,7 +256,7 @@ private slots:
     void backToBackBlocks();
     void errorTexts();
     void blankReadsInsideBlockAreKept();
-    void brokenFrameDoesNotStallStream();
+    void frameEndsOnlyAtItsOwnClosingMarker();
     void overflowOfFrame();
     void overflowOfBlock();
     void oversizeFrameInOneRead();
@@ -407,21 +407,23 @@ void StreamReaderTests::blankReadsInsideBlockAreKept()
     QCOMPARE(b.held(), std::size_t(0));
 }
 
-void StreamReaderTests::brokenFrameDoesNotStallStream()
+void StreamReaderTests::frameEndsOnlyAtItsOwnClosingMarker()
 {
-    StreamReader b;
-    const std::string f = frame("CURRENTLIST", "Rum:1:0:0:" + C + "%%" + C);
-    QVERIFY(feed(b, C + "BROKEN:half").empty());
-    const auto out = feed(b, f);
-    QCOMPARE(out, (std::vector<std::string>{C + "BROKEN:half", f}));
-    QCOMPARE(b.held(), std::size_t(0));
-    // The same when the new opening is cut by the reads.
-    const std::string stream = C + "BROKEN:half" + f;
+    // A frame ends only at its own closing marker: another tag's opening in a
+    // caller's name is text, however the reads cut it.
+    const std::string named = frame("CURRENTLIST", "Rum:1:0:0:" + C + "%Anna " + C + "B: Berg~7~~0~0~~~%" + C);
     std::vector<std::string> bytewise;
-    for (char c : stream)
+    StreamReader b;
+    for (char c : named + named)
         for (auto& t : feed(b, std::string_view(&c, 1)))
             bytewise.push_back(t);
-    QCOMPARE(bytewise, (std::vector<std::string>{C + "BROKEN:half", f}));
+    QCOMPARE(bytewise, (std::vector<std::string>{named, named}));
+    // A frame that never closes holds what follows, until a block marker
+    // ends it; the block after it is read as ever.
+    const std::string f = frame("RETKLINIKNAMN", "K");
+    QVERIFY(feed(b, C + "BROKEN:half" + f).empty());
+    QCOMPARE(feed(b, kStart + f + kEnd), (std::vector<std::string>{C + "BROKEN:half" + f, f}));
+    QCOMPARE(b.held(), std::size_t(0));
     // The call list's own brackets are not mistaken for frame openings.
     const std::string g = frame("CURRENTLIST", "A:1:0:0:" + C + "%X~1~~0~0~~~%" + C + ":B:2:0:1:" + C + "%%" + C);
     std::vector<std::string> all;
@@ -551,16 +553,19 @@ void StreamReaderTests::errorTextRules()
 {
     StreamReader r;
     std::vector<Unit> units;
-    // An error text inside a frame is none; inside a broken frame it is, up
-    // to the opening that broke it. The last "ERROR" is no cut marker.
+    // An error text inside a frame is none; inside a frame a block marker
+    // broke it is, up to that marker. The last "ERROR" is no cut marker.
     const std::string ini = frame("RETINITEXT", "ERROR: x");
-    r.feed(ini + C + "CURRENTLIST:A:ERROR: 5" + frame("RETKLINIKNAMN", "K") + "ERROR: DATABASE ERROR", units);
+    r.feed(ini + C + "CURRENTLIST:A:ERROR: 5" + kStart + frame("RETKLINIKNAMN", "K") + kEnd + "ERROR: DATABASE ERROR",
+           units);
     r.waitElapsed(units);
     const std::vector<std::pair<TokenKind, std::string>> want = {
         {TokenKind::Frame, ini},
         {TokenKind::Stray, C + "CURRENTLIST:A:"},
         {TokenKind::ErrorText, "ERROR: 5"},
+        {TokenKind::BlockStart, ""},
         {TokenKind::Frame, frame("RETKLINIKNAMN", "K")},
+        {TokenKind::BlockEnd, ""},
         {TokenKind::ErrorText, "ERROR: DATABASE ERROR"}};
     QVERIFY(flatten(units) == want);
     // A block start ends an error text; inside the block the block's end does.
