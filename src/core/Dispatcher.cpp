@@ -27,7 +27,6 @@ const QString kNoResources = QStringLiteral(
 const QString kUnknownClient = QStringLiteral(
     "Klienten finns inte i databasen!\rGå till Systemregistret, fyll i Klientnamn/plats, välj en färg och tryck på "
     "Lägg till.");
-constexpr int kMinimumVersion = 1104;
 
 } // namespace
 
@@ -132,7 +131,7 @@ bool Dispatcher::onePass(const Unit& unit, Frames& frames)
         const QString version = fromWire(readServerVersion(unit.frameCopy(*f)));
         m_state.ServerVersionText = version;
         emit settingsRefreshWanted();
-        if (versionNumber(toWireString(version), 0) < kMinimumVersion) {
+        if (isRefusedVersion(unit.frameCopy(*f))) {
             // Before the message: its event loop must not handle what this
             // server sent along with its version, or sends meanwhile.
             m_connection.refuseServer();

@@ -8,11 +8,13 @@
 #include "common/UserInterface.h"
 #include "protocol/Frame.h"
 #include "protocol/Messages.h"
+#include "protocol/Readers.h"
 
 #include <QMetaObject>
 #include <QRandomGenerator>
 #include <climits>
 #include <exception>
+#include <optional>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -65,6 +67,23 @@ int systemErrorCode(QAbstractSocket::SocketError e)
     case QAbstractSocket::UnsupportedSocketOperationError: return 10045;
     default: return 10000 + int(e);
     }
+}
+
+// The version frame of a refused server among a read's units, as a unit of its own.
+std::optional<protocol::Unit> refusedVersionIn(const std::vector<protocol::Unit>& units)
+{
+    using protocol::TokenKind;
+    for (const protocol::Unit& u : units) {
+        for (const protocol::Token& t : u.tokens) {
+            if (t.kind != TokenKind::Frame || u.tag(t) != "RETSERVERVERSION" || !protocol::isRefusedVersion(u.frameCopy(t)))
+                continue;
+            protocol::Unit only;
+            only.bytes.assign(u.text(t));
+            only.tokens.push_back(protocol::Token{TokenKind::Frame, t.tagLength, 0, std::uint32_t(only.bytes.size())});
+            return only;
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -533,6 +552,7 @@ void ServerConnection::ClientSocket1Read()
     // Read in pieces: what Qt has buffered meanwhile may be large.
     constexpr qint64 kPiece = 1024 * 1024;
     std::vector<protocol::Unit> units;
+    std::vector<protocol::Unit> got;
     while (m_socket.bytesAvailable() > 0) {
         const QByteArray bytes = m_socket.read(kPiece);
         if (bytes.isEmpty())
@@ -542,10 +562,20 @@ void ServerConnection::ClientSocket1Read()
         m_reader.feed(std::string_view(bytes.constData(), std::size_t(bytes.size())), units);
         for (protocol::Unit& u : units) {
             if (!u.isStray()) // text outside frames carries nothing
-                m_queue.push_back(std::move(u));
+                got.push_back(std::move(u));
         }
         units.clear();
     }
+    if (m_refused)
+        return;
+    // A refused version refuses the whole read that brought it.
+    if (std::optional<protocol::Unit> refused = refusedVersionIn(got)) {
+        got.clear();
+        got.push_back(std::move(*refused));
+        m_reader.clear();
+    }
+    for (protocol::Unit& u : got)
+        m_queue.push_back(std::move(u));
     if (m_reader.takeOverflow() && !m_overflowTold) {
         m_overflowTold = true;
         QMetaObject::invokeMethod(this, [this] { m_ui.showInfo(kTextOverflow); }, Qt::QueuedConnection);

@@ -218,4 +218,9 @@ int versionNumber(std::string_view versionText, int def)
     return toIntDef(digits, def);
 }
 
+bool isRefusedVersion(std::string_view frameCopy)
+{
+    return versionNumber(readServerVersion(frameCopy), 0) < kMinimumServerVersion;
+}
+
 } // namespace quvo::protocol

@@ -54,4 +54,9 @@ CallList readCurrentList(std::string_view frameCopy);
 // Version text with every '.' removed, as an integer; `def` when unreadable.
 int versionNumber(std::string_view versionText, int def);
 
+// Servers below this version number are refused.
+inline constexpr int kMinimumServerVersion = 1104;
+// A RETSERVERVERSION frame copy whose version is refused.
+bool isRefusedVersion(std::string_view frameCopy);
+
 } // namespace quvo::protocol

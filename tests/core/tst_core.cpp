@@ -46,14 +46,15 @@ class CoreTest : public QObject {
     std::unique_ptr<HardwareClient> m_client;
     QString m_log;
     QString m_version = QStringLiteral("1.10.4");
-    QByteArray m_afterVersion;            // sent in the same write as the version
+    QByteArray m_beforeVersion;           // sent in the same write as the version
+    QByteArray m_afterVersion;
     QMap<QByteArray, QByteArray> m_ini;   // "section:key" -> value the server answers
 
     void answerFrames()
     {
         m_server->onFrame = [this](const QByteArray& f) {
             if (f.startsWith("\xA4GETSERVERVERSION:"))
-                m_server->send(frame("RETSERVERVERSION", m_version.toLatin1()) + m_afterVersion);
+                m_server->send(m_beforeVersion + frame("RETSERVERVERSION", m_version.toLatin1()) + m_afterVersion);
             else if (f.startsWith("\xA4GETINITEXT:")) {
                 const QList<QByteArray> parts = f.split(':');
                 const QByteArray section = parts.value(1).mid(parts.value(1).indexOf('\\') + 1);
@@ -121,6 +122,7 @@ private slots:
         m_ui = std::make_unique<ScriptedUi>();
         m_server = std::make_unique<FakeServer>();
         m_version = QStringLiteral("1.10.4");
+        m_beforeVersion.clear();
         m_afterVersion.clear();
         m_ini.clear();
         answerFrames();
@@ -211,10 +213,23 @@ private slots:
         QTRY_COMPARE(m_ui->lastStatus(), QStringLiteral("Ansluten"));
     }
 
+    // Nothing that came in the same read as the refused version is handled.
+    void refusedVersionClosesWithoutRetry_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        const QByteArray clinic = frame("RETKLINIKNAMN", "Annan klinik");
+        QTest::newRow("frames behind") << QByteArray() << kUnconfirmed + clinic;
+        QTest::newRow("frames before") << kUnconfirmed + clinic << QByteArray();
+        QTest::newRow("in a block") << "#DATASTART#" + kUnconfirmed + "ERROR: 17 Fel" << clinic + "#DATAEND#";
+    }
     void refusedVersionClosesWithoutRetry()
     {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
         m_version = QStringLiteral("1.10.3");
-        m_afterVersion = kUnconfirmed + frame("RETKLINIKNAMN", "Annan klinik");
+        m_beforeVersion = before;
+        m_afterVersion = after;
         HardwareClient& c = start({});
         QTRY_COMPARE(m_ui->lastStatus(), QStringLiteral("Fel serverversion 1.10.3 INTE ansluten"));
         QCOMPARE(m_ui->infos.value(0),
@@ -224,7 +239,7 @@ private slots:
         QVERIFY(!m_server->tags().contains(QStringLiteral("GETCALLLIST")));
         QVERIFY(!c.parts().connection.countdownRunning());
         QCOMPARE(m_ui->lastIndicator(), Indicator::Red);
-        // Nothing that came with the refused version is handled.
+        QCOMPARE(m_ui->infos.size(), 1);
         QVERIFY(logLines().filter(QStringLiteral("ON")).isEmpty());
         QVERIFY(c.parts().dispatcher.ClinicName().isEmpty());
     }
