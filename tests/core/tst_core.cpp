@@ -352,6 +352,18 @@ private slots:
         QVERIFY(!c.parts().activation.active());
     }
 
+    // "¤" is a key on a Swedish keyboard: a name may hold what looks like
+    // another frame's opening.
+    void frameOpeningInCallerNameIsText()
+    {
+        HardwareClient& c = start({});
+        QVERIFY(connectedAndListed());
+        QTRY_COMPARE(c.parts().device.TellStickDeviceId(), 1);
+        m_server->send(frame("CURRENTLIST", "L\xE4kare:1:255:0:\xA4%Anna \xA4" "B: Berg~7~2026-12-09 10:00:00~255~0~~~%\xA4"));
+        QTRY_COMPARE(logLines(), QStringList{"ON 1"});
+        QCOMPARE(c.parts().dispatcher.CurrentCalls()[0].CurrentCallList[0].CallerName, QStringLiteral("Anna ¤B: Berg"));
+    }
+
     void callListCutIntoSingleBytesStillSwitches()
     {
         HardwareClient& c = start({});
