@@ -548,7 +548,6 @@ void ServerConnection::reopenAfterResume()
 
 void ServerConnection::ClientSocket1Read()
 {
-    noteArrival();
     // Read in pieces: what Qt has buffered meanwhile may be large.
     constexpr qint64 kPiece = 1024 * 1024;
     std::vector<protocol::Unit> units;
@@ -568,6 +567,10 @@ void ServerConnection::ClientSocket1Read()
     }
     if (m_refused)
         return;
+    // A server may keep sending into a block or frame that never ends: then
+    // only what comes out whole shows that it still listens.
+    if (!got.empty() || !m_reader.unitOpen())
+        noteArrival();
     // A refused version refuses the whole read that brought it.
     if (std::optional<protocol::Unit> refused = refusedVersionIn(got)) {
         got.clear();

@@ -510,6 +510,33 @@ private slots:
         QTRY_COMPARE(m_ui->lastStatus(), QStringLiteral("Ansluten"));
     }
 
+    // A block that never ends, then calls: the probe is answered only inside
+    // the block, which is no answer, so the connection is made anew and the
+    // calls are heard, within 75 s even with the longest countdown.
+    void brokenBlockIsLeftWithinSeventyFiveSeconds()
+    {
+        const auto plain = m_server->onFrame;
+        m_server->onFrame = [this, plain](const QByteArray& f) {
+            if (f.startsWith("\xA4GETKLINIKNAMN:"))
+                m_server->send(frame("RETKLINIKNAMN", "V\xE5rdcentralen"));
+            else
+                plain(f);
+        };
+        m_clock = std::make_unique<ManualClock>();
+        HardwareClient& c = start({}, true, false);
+        c.parts().connection.setCountdownTickMs(1000);
+        c.parts().connection.setRandomSource([] { return 14999; });
+        c.FormActivate();
+        QVERIFY(connectedAndListed());
+        QTRY_COMPARE(c.parts().device.TellStickDeviceId(), 1);
+        m_afterVersion = kUnconfirmed; // what the next connection gets
+        m_server->send("#DATASTART#" + kUnconfirmed);
+        QVERIFY(stepUntil([&] { return logLines() == QStringList{"ON 1"}; }, 75'000, 100));
+        QCOMPARE(m_server->connections, 2);
+        m_server->send(kConfirmed);
+        QTRY_COMPARE(logLines(), (QStringList{"ON 1", "OFF 1"}));
+    }
+
     void supervisionOffWithZero()
     {
         m_clock = std::make_unique<ManualClock>();
