@@ -6,6 +6,8 @@
 #include "settings_dialog/TfrmSystreg.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QDebug>
 
 namespace quvo {
 
@@ -43,6 +45,16 @@ QWidget* DesktopUi::findControl(const QString& name) const
             return control;
     }
     return nullptr;
+}
+
+// The box shows the beginning; the whole text goes to the program's log.
+void DesktopUi::textCut(const QString& whole)
+{
+    QString line = whole;
+    line.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    qInfo().noquote() << QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss.zzz"))
+                      << QStringLiteral("INFO (hela texten):") << line;
 }
 
 void DesktopUi::openInfo(const QString& text)

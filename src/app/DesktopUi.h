@@ -24,6 +24,7 @@ public:
 protected:
     void openInfo(const QString& text) override;
     bool openQuestion(const QString& text) override;
+    void textCut(const QString& whole) override;
 
 private:
     TfrmSystreg* dialog() const;

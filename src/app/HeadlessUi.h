@@ -40,6 +40,8 @@ public:
 protected:
     void openInfo(const QString& text) override;
     bool openQuestion(const QString& text) override;
+    // A line on standard error keeps the whole text, however long.
+    QString shownPart(const QString& text) const override { return text; }
 
 private:
     // What a person does on a box without the settings dialog, for a text

@@ -16,4 +16,31 @@ inline QString trimControl(const QString& text)
     return text.mid(begin, end - begin);
 }
 
+// Longest text from elsewhere (the server's, mostly) that a box, a title or a
+// status shows, and most lines of it: a box lays out all it is given on the
+// user-interface thread, and nobody reads more.
+inline constexpr qsizetype kShownTextLimit = 2000;
+inline constexpr qsizetype kShownLineLimit = 40;
+
+// The text cut to those limits, "…" where it was cut.
+inline QString shownText(const QString& text, qsizetype limit = kShownTextLimit)
+{
+    qsizetype keep = qMin(text.size(), limit);
+    qsizetype breaks = 0;
+    for (qsizetype i = 0; i < keep; ++i) {
+        const char16_t c = text.at(i).unicode();
+        const bool lineEnd = c == u'\n' || (c == u'\r' && (i + 1 == text.size() || text.at(i + 1) != u'\n'));
+        if (lineEnd && ++breaks >= kShownLineLimit) {
+            keep = i;
+            break;
+        }
+    }
+    if (keep == text.size())
+        return text;
+    keep = qMin(keep, limit - 1);
+    if (keep > 0 && text.at(keep - 1).isHighSurrogate())
+        --keep;
+    return text.left(keep) + QChar(0x2026);
+}
+
 } // namespace quvo

@@ -2,6 +2,7 @@
 // What waits for a person: a message, a question, a balloon, the settings
 // dialog. Desktop, headless and test front ends implement it; the core never
 // sees a widget. What the core only announces comes as signals instead.
+#include "common/Text.h"
 #include <QPoint>
 #include <QSet>
 #include <QString>
@@ -28,19 +29,27 @@ public:
     // Modal; return when the person has closed them. Lone '\r' breaks lines.
     // A text that is open already is not opened again: a server repeating an
     // error must not nest boxes. A question dropped so is answered "no".
+    // A text too long for a box is cut for it; the whole of it goes to
+    // textCut first.
     void showInfo(const QString& text)
     {
-        if (m_open.contains(text))
+        const QString shown = shownPart(text);
+        if (m_open.contains(shown))
             return;
-        const Open open(m_open, text);
-        openInfo(text);
+        const Open open(m_open, shown);
+        if (shown.size() != text.size())
+            textCut(text);
+        openInfo(shown);
     }
     bool askYesNo(const QString& text)
     {
-        if (m_open.contains(text))
+        const QString shown = shownPart(text);
+        if (m_open.contains(shown))
             return false;
-        const Open open(m_open, text);
-        return openQuestion(text);
+        const Open open(m_open, shown);
+        if (shown.size() != text.size())
+            textCut(text);
+        return openQuestion(shown);
     }
     // kind: 1 error, 2 information, 3 question, otherwise information.
     virtual void showBalloon(const QString& title, const QString& text, int kind, int hideAfterMs,
@@ -51,6 +60,10 @@ public:
 protected:
     virtual void openInfo(const QString& text) = 0;
     virtual bool openQuestion(const QString& text) = 0;
+    // What of a text a box of this front end is given.
+    virtual QString shownPart(const QString& text) const { return shownText(text); }
+    // Where the whole of a text cut for its box is kept.
+    virtual void textCut(const QString& whole) { Q_UNUSED(whole); }
 
 private:
     // The box runs a nested event loop; the text is open until it returns.

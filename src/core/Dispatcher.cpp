@@ -4,6 +4,7 @@
 #include "common/Codec.h"
 #include "common/ProgramState.h"
 #include "common/SettingsStore.h"
+#include "common/Text.h"
 #include "common/UserInterface.h"
 #include "common/VersionInfo.h"
 #include "core/ServerConnection.h"
@@ -128,7 +129,7 @@ bool Dispatcher::passes(const Unit& unit, Frames& frames)
 bool Dispatcher::onePass(const Unit& unit, Frames& frames)
 {
     if (const Token* f = frames.take(unit, RetServerVersion)) {
-        const QString version = fromWire(readServerVersion(unit.frameCopy(*f)));
+        const QString version = shownText(fromWire(readServerVersion(unit.frameCopy(*f))));
         m_state.ServerVersionText = version;
         emit settingsRefreshWanted();
         if (isRefusedVersion(unit.frameCopy(*f))) {
@@ -163,7 +164,7 @@ bool Dispatcher::onePass(const Unit& unit, Frames& frames)
     }
 
     if (const Token* f = frames.take(unit, RetKlinikNamn)) {
-        m_clinicName = fromWire(readKlinikNamn(unit.frameCopy(*f)));
+        m_clinicName = shownText(fromWire(readKlinikNamn(unit.frameCopy(*f))));
         m_clinicNamed = true;
         emit clinicNameChanged(m_clinicName);
     }

@@ -4,6 +4,7 @@
 #include "common/Codec.h"
 #include "common/ProgramState.h"
 #include "common/SettingsStore.h"
+#include "common/Text.h"
 #include "common/UserInterface.h"
 #include "core/ServerConnection.h"
 #include "protocol/Field.h"
@@ -292,7 +293,7 @@ void UpdateClient::handleMessage(const protocol::Unit& message)
     for (const protocol::Token& t : message.tokens) {
         if (t.kind == protocol::TokenKind::Frame && !versionSeen && message.tag(t) == "RETSERVERVERSION") {
             versionSeen = true;
-            m_state.UpdateServerVersionText = fromWire(protocol::readServerVersion(message.frameCopy(t)));
+            m_state.UpdateServerVersionText = shownText(fromWire(protocol::readServerVersion(message.frameCopy(t))));
         } else if (t.kind == protocol::TokenKind::ErrorText) {
             // "ERROR: 001" is for the main connection to report.
             const std::string_view text = message.text(t);

@@ -1,4 +1,6 @@
 #include "../common/PixelContrast.h"
+#include "../core/FakeServer.h"
+
 #include "app/DesktopMain.h"
 #include "app/DesktopSession.h"
 #include "app/DesktopUi.h"
@@ -21,6 +23,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDateTime>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
@@ -33,6 +36,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QStyle>
 #include <QStyleOption>
@@ -289,6 +293,7 @@ private slots:
     void themesByName();
     void everyThemeReadable();
     void signalsReachEventLoop();
+    void longServerErrorHoldsNoCallUp();
     void sigtermDuringMessageEndsWithCodeOne();
     // Last: the core's quit path ends every event loop of the process.
     void avslutaQuitsWithCodeOne();
@@ -976,6 +981,81 @@ void DesktopTest::signalsReachEventLoop()
     QTRY_COMPARE(calls, 1);
     ::raise(SIGINT);
     QTRY_COMPARE(calls, 2);
+}
+
+// A server's error text of a megabyte: its box shows the beginning, and a
+// call list half a second later switches the receiver on at once.
+void DesktopTest::longServerErrorHoldsNoCallUp()
+{
+#ifndef QUVO_TELLDUS_SIM
+    QSKIP("Telldus simulator not built");
+#else
+    test::FakeServer server;
+    server.onFrame = [&server](const QByteArray& f) {
+        if (f.startsWith("\xA4GETSERVERVERSION:"))
+            server.send(test::frame("RETSERVERVERSION", "1.10.4"));
+        else if (f.startsWith("\xA4GETINITEXT:"))
+            server.send(test::frame("RETINITEXT", ""));
+    };
+    Desk desk;
+    desk.autoAnswer = false;
+    desk.preset(QStringLiteral("ServerSettings"), QStringLiteral("ServerName"), QStringLiteral("127.0.0.1"));
+    desk.preset(QStringLiteral("ServerSettings"), QStringLiteral("ServerPort"), QString::number(server.port()));
+    desk.preset(kDeviceSection, QStringLiteral("TellStickDevicename"), QStringLiteral("Lampa"));
+    desk.create();
+    desk.client->parts().state.UpdateCheckPending = false; // one connection to this server
+    desk.window->show();
+    QVERIFY(server.waitForTagCount(QStringLiteral("GETKLINIKNAMN"), 1, 10000));
+    QTRY_COMPARE(desk.client->parts().device.TellStickDeviceId(), 1);
+
+    QFile log(qEnvironmentVariable("TELLDUS_SIM_LOG"));
+    const qint64 logBefore = log.size();
+    auto switchedOnAt = [&]() -> qint64 {
+        if (!log.open(QIODevice::ReadOnly))
+            return 0;
+        log.seek(logBefore);
+        const QList<QByteArray> lines = log.readAll().split('\n');
+        log.close();
+        for (const QByteArray& line : lines)
+            if (line.contains(" ON "))
+                return line.left(line.indexOf(' ')).toLongLong();
+        return 0;
+    };
+    QString shown;
+    ModalWatcher watcher([&](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (!box)
+            return;
+        shown = box->text();
+        if (switchedOnAt() > 0)
+            box->escapeButton()->click();
+    });
+    // The whole text goes to the program's log.
+    static qsizetype logged = 0;
+    logged = 0;
+    const QtMessageHandler before = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
+        if (m.contains(QStringLiteral("INFO (hela texten): Servern svarade med följande fel: ")))
+            logged = m.size();
+    });
+    const auto restore = qScopeGuard([before] { qInstallMessageHandler(before); });
+    qint64 listSentAt = 0;
+    QByteArray words;
+    while (words.size() < 1024 * 1024)
+        words += "Databasen svarar inte ";
+    server.send("ERROR: " + words);
+    QTimer::singleShot(500, &server, [&] {
+        server.send(test::frame("CURRENTLIST", "L\xE4kare:1:255:0:\xA4%Reception~7~2026-12-09 10:00:00~255~0~~~%\xA4"));
+        listSentAt = QDateTime::currentMSecsSinceEpoch();
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(switchedOnAt() > 0 && shown.isEmpty() == false, 30000);
+    const qint64 lateMs = switchedOnAt() - listSentAt;
+    QVERIFY2(listSentAt > 0 && lateMs < 1000, qPrintable(QStringLiteral("%1 ms").arg(lateMs)));
+    QVERIFY(shown.startsWith(QStringLiteral("Servern svarade med följande fel: Databasen svarar inte")));
+    QCOMPARE(shown.size(), 2000);
+    QVERIFY(shown.endsWith(QChar(0x2026)));
+    QTRY_VERIFY(!QApplication::activeModalWidget());
+    QVERIFY(logged > 1024 * 1024);
+#endif
 }
 
 void DesktopTest::sigtermDuringMessageEndsWithCodeOne()
