@@ -2,6 +2,7 @@
 // handshake, dispatch, retry, refresh, call lists and the receiver.
 #include "FakeServer.h"
 #include "ScriptedUi.h"
+#include "../device/DeviceTestRig.h"
 
 #include "common/Codec.h"
 #include "common/ClientIdentity.h"
@@ -12,6 +13,7 @@
 #include "device/Activation.h"
 #include "device/DeviceController.h"
 #include "device/TelldusWorker.h"
+#include "protocol/StreamReader.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -91,6 +93,15 @@ class CoreTest : public QObject {
             if (!line.isEmpty())
                 out << QString::fromLatin1(line.mid(line.indexOf(' ') + 1)); // drop the time
         return out;
+    }
+
+    void dispatch(const QByteArray& bytes)
+    {
+        protocol::StreamReader reader;
+        std::vector<protocol::Unit> units;
+        reader.feed(std::string_view(bytes.constData(), std::size_t(bytes.size())), units);
+        for (protocol::Unit& u : units)
+            m_client->parts().dispatcher.DispatchServerText(std::move(u));
     }
 
     bool connectedAndListed()
@@ -610,6 +621,66 @@ private slots:
         QVERIFY2(since.elapsed() < 1000, qPrintable(QString::number(since.elapsed())));
         QVERIFY(control.remove());
         QTRY_COMPARE(logLines().last(), QStringLiteral("ON 1"));
+    }
+
+    // Calls over several minutes in both modes, with blinking, the refresh
+    // and an empty list, and no other receivers set: every command and panel
+    // text, with its time, as recorded before there were other receivers.
+    void withoutOtherReceiversRunIsAsRecorded()
+    {
+        m_clock = std::make_unique<ManualClock>();
+        HardwareClient& c = start({}, false, false);
+        QStringList run;
+        qsizetype seen = 0;
+        const auto collect = [&] {
+            settle(c.parts().telldus);
+            const QStringList lines = logLines();
+            for (; seen < lines.size(); ++seen)
+                run << QStringLiteral("%1 %2").arg(m_clock->nowMs()).arg(lines[seen]);
+        };
+        connect(&c, &HardwareClient::deviceStatusChanged, this, [&](const QString& caption, Indicator i) {
+            run << QStringLiteral("%1 panel %2 %3").arg(m_clock->nowMs()).arg(caption, i == Indicator::Green ? "green" : "red");
+        });
+        const auto until = [&](qint64 at) {
+            collect();
+            for (qint64 next = m_clock->nextDueInMs(); next >= 0 && m_clock->nowMs() + next <= at;
+                 next = m_clock->nextDueInMs()) {
+                m_clock->advance(next);
+                collect();
+            }
+            m_clock->advance(at - m_clock->nowMs());
+            collect();
+        };
+        c.connectDevice();
+        until(1000);
+        dispatch(kUnconfirmed);
+        until(5000);
+        dispatch(kUnconfirmed);
+        until(40'000);
+        dispatch(kConfirmed);
+        until(100'000);
+        c.setActivationSecondsMode(true);
+        c.setActivationSeconds(3);
+        c.setBlinkInterval(500);
+        c.setBlink(true);
+        dispatch(kUnconfirmed);
+        until(110'000);
+        dispatch(kNoEntries);
+        until(120'000);
+        c.setBlink(false);
+        dispatch(kUnconfirmed);
+        until(400'000);
+        c.quit();
+        collect();
+
+        QFile recorded(QStringLiteral(RECORDED_RUN));
+        if (qEnvironmentVariableIsSet("QUVO_RECORD_RUN")) {
+            QVERIFY(recorded.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            recorded.write(run.join(u'\n').toUtf8() + '\n');
+            return;
+        }
+        QVERIFY(recorded.open(QIODevice::ReadOnly));
+        QCOMPARE(run, QString::fromUtf8(recorded.readAll()).trimmed().split(u'\n'));
     }
 
     void quitStopsTimersAndLeavesReceiverOn()
