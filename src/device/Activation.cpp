@@ -85,6 +85,7 @@ void Activation::restoreSettings()
     const int refresh = m_settings.readInt(section, kRefreshKey, kDefaultRefreshSeconds);
     m_refreshSeconds = refresh <= 0 ? 0 : std::min(refresh, kMaxRefreshSeconds);
     emit settingsRestored();
+    emit settingsChanged();
 }
 
 void Activation::RadioButton2Click()
@@ -97,6 +98,7 @@ void Activation::RadioButton2Click()
         setActivationInterval(m_seconds * 1000);
     }
     keepRefreshing();
+    emit settingsChanged();
 }
 
 void Activation::setSecondsMode(bool secondsMode)
@@ -111,6 +113,7 @@ void Activation::SpinEdit1Change(int seconds)
     m_settings.WriteSetting(device_texts::kSection, kActivateKey, QString::number(m_seconds * 1000));
     if (m_secondsMode)
         setActivationInterval(m_seconds * 1000);
+    emit settingsChanged();
 }
 
 void Activation::SpinEdit2Change(int intervalMs)
@@ -118,18 +121,36 @@ void Activation::SpinEdit2Change(int intervalMs)
     m_blinkMs = std::clamp(intervalMs, kMinBlinkMs, kMaxBlinkMs);
     m_settings.WriteSetting(device_texts::kSection, kIntervalKey, QString::number(m_blinkMs));
     changeInterval(*m_intervalTimer, m_blinkMs);
+    emit settingsChanged();
 }
 
 void Activation::CheckBox1Click(bool checked)
 {
     m_blink = checked;
     m_settings.writeBool(device_texts::kSection, kDoIntervalKey, checked);
+    emit settingsChanged();
 }
 
 void Activation::setRefreshSeconds(int seconds)
 {
     m_refreshSeconds = std::clamp(seconds, 0, kMaxRefreshSeconds);
     m_refreshTimer->stop();
+    keepRefreshing();
+    emit settingsChanged();
+}
+
+void Activation::followSettings(const Activation& from)
+{
+    m_secondsMode = from.m_secondsMode;
+    m_seconds = from.m_seconds;
+    m_blinkMs = from.m_blinkMs;
+    changeInterval(*m_intervalTimer, m_blinkMs);
+    m_blink = from.m_blink;
+    setActivationInterval(from.activationIntervalMs());
+    if (from.m_refreshSeconds != m_refreshSeconds) {
+        m_refreshSeconds = from.m_refreshSeconds;
+        m_refreshTimer->stop();
+    }
     keepRefreshing();
 }
 

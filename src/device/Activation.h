@@ -33,6 +33,9 @@ public:
     void StartActivation();
     void StopActivation();
     void stopTimers();               // closing the window: timers off, device as it is
+    // Another receiver's activation runs by the same mode, seconds, blink
+    // and refresh; nothing is written.
+    void followSettings(const Activation& from);
     // TellStickRefresh: seconds between re-sent commands; 0: none.
     int refreshSeconds() const { return m_refreshSeconds; }
     void setRefreshSeconds(int seconds);
@@ -48,6 +51,7 @@ public:
 
 signals:
     void settingsRestored();         // front ends refresh their controls
+    void settingsChanged();          // restored, or changed by a person
 
 private:
     void EnhetAktivateTimerTimer();

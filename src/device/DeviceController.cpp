@@ -66,6 +66,12 @@ void DeviceController::restoreName()
     emit nameRestored(m_name);
 }
 
+void DeviceController::useName(const QString& name)
+{
+    m_name = name;
+    m_repeat = std::clamp(m_settings.readInt(device_texts::kSection, kRepeatKey, 1), 1, kMaxRepeat);
+}
+
 void DeviceController::Edit1Change(const QString& text)
 {
     m_name = text;
@@ -82,7 +88,7 @@ void DeviceController::lookup(bool quiet)
 {
     // The device found so far keeps being switched until the answer names
     // the one to use: a decision made meanwhile must reach a receiver.
-    ++m_lookupSerial; // answers to earlier lookups no longer count
+    m_lookupSerial = 0; // answers to earlier lookups no longer count
     if (m_name.isEmpty()) {
         m_deviceId = 0;
         m_accepted = Intent::None;
@@ -97,7 +103,7 @@ void DeviceController::lookup(bool quiet)
     }
     m_quietLookup = quiet;
     m_lookupStartedMs = m_clock.nowMs();
-    m_telldus.lookup(m_lookupSerial, QLocale().toUpper(m_name));
+    m_lookupSerial = m_telldus.lookup(this, QLocale().toUpper(m_name));
 }
 
 void DeviceController::onLookedUp(const TelldusLookup& r)
@@ -114,7 +120,10 @@ void DeviceController::onLookedUp(const TelldusLookup& r)
     if (!r.loaded) {
         if (!m_libraryWarned) {
             m_libraryWarned = true;
-            m_ui.showInfo(device_texts::kLibraryMissing + r.loadError);
+            if (m_libraryMessageAsNotice)
+                emit notice(device_texts::kLibraryMissing + r.loadError, true);
+            else
+                m_ui.showInfo(device_texts::kLibraryMissing + r.loadError);
         }
     } else if (r.count < 0) {
         libraryFailed(device_texts::kDevicesUnreadable, r.count, r.errorText, false);

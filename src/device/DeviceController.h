@@ -46,6 +46,11 @@ public:
 
     void restoreName();                        // TellStickDevicename, TellStickRepeat
     void Edit1Change(const QString& text);     // writes the setting at once
+    // A receiver besides the one of TellStickDevicename: its name comes from
+    // elsewhere, TellStickRepeat is shared.
+    void useName(const QString& name);
+    // A missing library is told as a notice: one of the receivers shows the box.
+    void setLibraryMessageAsNotice(bool asNotice) { m_libraryMessageAsNotice = asNotice; }
     void BitBtn2Click();                       // lookup; answered by lookupFinished
     bool nameStartsLookup() const;             // at first activation: name above " "
     void ShowDeviceStatus();
@@ -109,6 +114,7 @@ private:
     QString m_caption;
     bool m_green = false;
     bool m_libraryWarned = false;
+    bool m_libraryMessageAsNotice = false;
     quint64 m_lookupSerial = 0;
     bool m_quietLookup = false;
     bool m_lookupAnswered = false;

@@ -24,8 +24,9 @@ namespace quvo {
 namespace {
 
 struct Job {
-    enum Kind { Lookup, Switch, Status, Close } kind = Lookup;
+    enum Kind { Lookup, Switch, Status, List, Close } kind = Lookup;
     quint64 serial = 0;
+    const void* requester = nullptr;
     QString name;
     int id = 0;
     bool on = false;
@@ -83,6 +84,7 @@ struct TelldusWorker::Shared {
     TelldusWorker* owner = nullptr;   // null once the owner is gone
     TelldusLibrary lib;               // touched by the worker thread only
     std::thread thread;
+    quint64 lookupSerial = 0;         // owner's thread, under the mutex
 
     // The vendor library keeps a thread of its own on the service's event
     // socket. Once the service has gone away under it, that thread reads the
@@ -105,9 +107,11 @@ struct TelldusWorker::Shared {
             QMetaObject::invokeMethod(owner, [o = owner, deliver] { deliver(o); }, Qt::QueuedConnection);
     }
 
-    bool switchQueued() const
+    // Another receiver's command does not make this one's repeats moot.
+    bool switchQueued(int id) const
     {
-        return std::any_of(queue.begin(), queue.end(), [](const Job& j) { return j.kind == Job::Switch; });
+        return std::any_of(queue.begin(), queue.end(),
+                           [id](const Job& j) { return j.kind == Job::Switch && j.id == id; });
     }
 
     void run();
@@ -121,6 +125,7 @@ struct TelldusWorker::Shared {
     void runLookup(const Job& job);
     void runSwitch(const Job& job);
     void runStatus(const Job& job);
+    void runList();
 };
 
 void TelldusWorker::Shared::initLibrary()
@@ -214,7 +219,7 @@ void TelldusWorker::Shared::runSwitch(const Job& job)
             std::unique_lock lock(mutex);
             // A newer command makes the rest of these repeats moot.
             if (wake.wait_for(lock, repeatGap,
-                              [this] { return stop || switchQueued(); }))
+                              [this, &job] { return stop || switchQueued(job.id); }))
                 break;
         }
         const int result = job.on ? lib.turnOn(job.id) : lib.turnOff(job.id);
@@ -233,6 +238,25 @@ void TelldusWorker::Shared::runStatus(const Job& job)
     const int last = lib.lastSentCommand(job.id, kBothMethods);
     const QString text = last < 0 ? lib.errorString(last) : QString();
     post([id = job.id, last, text](TelldusWorker* o) { emit o->statusRead(id, last, text); });
+}
+
+void TelldusWorker::Shared::runList()
+{
+    if (!lib.isLoaded())
+        lib.load();
+    const bool loaded = lib.isLoaded();
+    int count = 0;
+    QStringList names;
+    if (loaded) {
+        initLibrary();
+        count = lib.numberOfDevices();
+        for (int index = 0; index < count; ++index) {
+            const int id = lib.deviceId(index);
+            if (id > 0)
+                names << trimControl(lib.name(id));
+        }
+    }
+    post([loaded, count, names](TelldusWorker* o) { emit o->devicesListed(loaded, count, names); });
 }
 
 void TelldusWorker::Shared::run()
@@ -267,6 +291,7 @@ void TelldusWorker::Shared::run()
         case Job::Lookup: runLookup(job); break;
         case Job::Switch: runSwitch(job); break;
         case Job::Status: runStatus(job); break;
+        case Job::List: runList(); break;
         case Job::Close: lib.close(); break;
         }
         lock.lock();
@@ -305,17 +330,34 @@ TelldusWorker::~TelldusWorker()
         m_shared->thread.detach(); // still inside a stalled call; it ends alone
 }
 
-void TelldusWorker::lookup(quint64 serial, const QString& upperName)
+quint64 TelldusWorker::lookup(const void* requester, const QString& upperName)
 {
     Job job;
     job.kind = Job::Lookup;
-    job.serial = serial;
+    job.requester = requester;
     job.name = upperName;
+    std::lock_guard lock(m_shared->mutex);
+    job.serial = ++m_shared->lookupSerial;
+    if (m_shared->closed || m_shared->stop)
+        return job.serial;
+    auto& q = m_shared->queue;
+    q.erase(std::remove_if(q.begin(), q.end(),
+                           [requester](const Job& j) { return j.kind == Job::Lookup && j.requester == requester; }),
+            q.end());
+    q.push_back(std::move(job));
+    m_shared->wake.notify_all();
+    return m_shared->lookupSerial;
+}
+
+void TelldusWorker::listDevices()
+{
+    Job job;
+    job.kind = Job::List;
     std::lock_guard lock(m_shared->mutex);
     if (m_shared->closed || m_shared->stop)
         return;
     auto& q = m_shared->queue;
-    q.erase(std::remove_if(q.begin(), q.end(), [](const Job& j) { return j.kind == Job::Lookup; }), q.end());
+    q.erase(std::remove_if(q.begin(), q.end(), [](const Job& j) { return j.kind == Job::List; }), q.end());
     q.push_back(std::move(job));
     m_shared->wake.notify_all();
 }

@@ -5,6 +5,7 @@
 // none of them.
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 namespace quvo {
@@ -35,8 +36,12 @@ public:
     TelldusWorker& operator=(const TelldusWorker&) = delete;
 
     // Loads the library if it is not yet, tdInit, then finds the first
-    // device whose upper-cased, trimmed name equals upperName.
-    void lookup(quint64 serial, const QString& upperName);
+    // device whose upper-cased, trimmed name equals upperName. Each receiver
+    // is its own requester: a newer lookup replaces only its own queued one.
+    // Returns the serial its answer carries, unique in this worker.
+    quint64 lookup(const void* requester, const QString& upperName);
+    // The names of the library's devices, for a person to choose from.
+    void listDevices();
     // Sends the command `times` times, kRepeatGapMs apart; a newer switch
     // ends the repeats early.
     void turn(int id, bool on, int times);
@@ -56,6 +61,8 @@ signals:
     // result: 0 when at least one of the repeats was sent, else the last code.
     void switched(int id, bool on, int result, const QString& errorText);
     void statusRead(int id, int lastSent, const QString& errorText);
+    // loaded false: no library; count negative: the library failed.
+    void devicesListed(bool loaded, int count, const QStringList& names);
     // The library's thread was busy on its own and the library was restarted.
     void libraryRestarted();
 

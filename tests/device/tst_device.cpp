@@ -67,6 +67,7 @@ private slots:
     void failedSwitchIsShownRetriedAndCleared();
     void deviceFoundLateSwitchesTheWaitingCallOn();
     void everyCommandIsRepeatedAsSet();
+    void receiversOnOneWorkerKeepTheirLookupsAndRepeats();
     void busyLibraryThreadRestartsTheLibrary();
 
     // The decided state reaches the receiver
@@ -713,6 +714,34 @@ void TestDevice::busyLibraryThreadRestartsTheLibrary()
     rig.setFault("");
     rig.device->turnOn();
     QCOMPARE(commandsFor(rig.sent(), 1), QStringList{"ON"});
+}
+
+void TestDevice::receiversOnOneWorkerKeepTheirLookupsAndRepeats()
+{
+    DeviceTestRig rig("1:Lampa,2:Summer,3:Lampa C");
+    rig.settings.WriteSetting(kSection, QStringLiteral("TellStickRepeat"), QStringLiteral("3"));
+    rig.telldus.setRepeatGap(10);
+    quvo::DeviceController summer(rig.telldus, rig.settings, rig.ui, rig.clock);
+    quvo::DeviceController lampC(rig.telldus, rig.settings, rig.ui, rig.clock);
+    rig.device->restoreName();
+    rig.device->Edit1Change(QStringLiteral("Lampa"));
+    summer.useName(QStringLiteral("Summer"));
+    lampC.useName(QStringLiteral("Lampa C"));
+    // Queued together: none takes another's answer or drops its lookup.
+    rig.device->BitBtn2Click();
+    summer.BitBtn2Click();
+    lampC.BitBtn2Click();
+    rig.settle();
+    QCOMPARE(rig.device->TellStickDeviceId(), 1);
+    QCOMPARE(summer.TellStickDeviceId(), 2);
+    QCOMPARE(lampC.TellStickDeviceId(), 3);
+
+    // Another receiver's command leaves the repeats of one alone.
+    rig.device->turnOn();
+    summer.turnOn();
+    const auto sent = rig.sent();
+    QCOMPARE(commandsFor(sent, 1), (QStringList{"ON", "ON", "ON"}));
+    QCOMPARE(commandsFor(sent, 2), (QStringList{"ON", "ON", "ON"}));
 }
 
 void TestDevice::everyCommandIsRepeatedAsSet()
