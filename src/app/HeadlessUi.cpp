@@ -3,6 +3,7 @@
 #include "app/DesktopSession.h"
 #include "app/SignalQuit.h"
 #include "core/HardwareClient.h"
+#include "core/ReceiverSet.h"
 #include "observe/Observer.h"
 
 #include <QCoreApplication>
@@ -159,10 +160,11 @@ void HeadlessUi::setWindowTitle(const QString& title)
     log(QStringLiteral("TITEL"), title);
 }
 
-void HeadlessUi::setDeviceStatus(const QString& caption, Indicator colour)
+void HeadlessUi::setDeviceStatus(const QString& caption, Indicator colour, const QString& receiver)
 {
     log(QStringLiteral("ENHET"),
-        (caption.isEmpty() ? QStringLiteral("-") : caption) + QStringLiteral(" (") + colourName(colour)
+        (receiver.isEmpty() ? QString() : receiver + QStringLiteral(": "))
+            + (caption.isEmpty() ? QStringLiteral("-") : caption) + QStringLiteral(" (") + colourName(colour)
             + QStringLiteral(")"),
         colour == Indicator::Red ? Warning : Info);
 }
@@ -197,8 +199,16 @@ void HeadlessUi::follow(HardwareClient& client)
     QObject::connect(&client, &HardwareClient::indicatorChanged, &client, [this](Indicator c) { setIndicator(c); });
     QObject::connect(&client, &HardwareClient::windowTitleChanged, &client,
                      [this](const QString& t) { setWindowTitle(t); });
+    // With other receivers about, every line about one names it.
     QObject::connect(&client, &HardwareClient::deviceStatusChanged, &client,
-                     [this](const QString& caption, Indicator c) { setDeviceStatus(caption, c); });
+                     [this, &client](const QString& caption, Indicator c) {
+                         setDeviceStatus(caption, c,
+                                         client.receivers().count() > 0 ? client.deviceName() : QString());
+                     });
+    QObject::connect(&client, &HardwareClient::otherReceiverStatusChanged, &client,
+                     [this](int, const QString& name, const QString& caption, Indicator c) {
+                         setDeviceStatus(caption, c, name);
+                     });
     QObject::connect(&client, &HardwareClient::placePanelWanted, &client, [this](bool v) { setPlacePanelVisible(v); });
     QObject::connect(&client, &HardwareClient::downloadProgress, &client, [this](qint64 b) { updateProgress(b); });
     QObject::connect(&client, &HardwareClient::notice, &client,

@@ -22,7 +22,8 @@ public:
     void setStatusText(const QString& text);
     void setIndicator(Indicator colour);
     void setWindowTitle(const QString& title);
-    void setDeviceStatus(const QString& caption, Indicator colour);
+    // receiver: the device's name, when there are several.
+    void setDeviceStatus(const QString& caption, Indicator colour, const QString& receiver = QString());
     void setPlacePanelVisible(bool visible);
     void updateProgress(qint64 bytes);
     void showNotice(const QString& text, bool warning);

@@ -7,6 +7,7 @@
 #include "common/Text.h"
 #include "common/UserInterface.h"
 #include "common/VersionInfo.h"
+#include "core/ReceiverSet.h"
 #include "core/ServerConnection.h"
 #include "device/Activation.h"
 #include "protocol/Field.h"
@@ -239,8 +240,12 @@ void Dispatcher::evaluateCallList(std::string_view frameCopy)
     }
 
     const quint64 serial = ++m_evaluationSerial;
-    if (m_currentCalls.empty()) {
+    const bool empty = m_currentCalls.empty();
+    if (empty) {
         m_activation.StopActivation();
+        // Before the box: the others must not stay on while it is open.
+        if (m_receivers)
+            m_receivers->callList(m_currentCalls);
         m_ui.showInfo(kNoResources);
         m_ui.showSettingsDialog(SettingsPage::ClientSettings);
     } else if (before == 0 && m_startMinimize) {
@@ -253,6 +258,9 @@ void Dispatcher::evaluateCallList(std::string_view frameCopy)
         else
             m_activation.StopActivation();
     }
+    // After the primary, whose command then goes to the worker first.
+    if (!empty && m_receivers)
+        m_receivers->callList(m_currentCalls);
     emit callListEvaluated();
 }
 

@@ -16,6 +16,7 @@ class SettingsStore;
 class ClientIdentity;
 class ServerConnection;
 class Activation;
+class ReceiverSet;
 
 class Dispatcher : public QObject {
     Q_OBJECT
@@ -33,6 +34,8 @@ public:
     QString windowTitle() const;
     // The first call list with entries after an empty one starts this timer.
     void setMinimizeTimerStarter(std::function<void()> start) { m_startMinimize = std::move(start); }
+    // The receivers besides the primary follow every call list too.
+    void setReceivers(ReceiverSet* receivers) { m_receivers = receivers; }
 
 signals:
     void callListEvaluated();
@@ -62,6 +65,7 @@ private:
     UserInterface& m_ui;
     ServerConnection& m_connection;
     Activation& m_activation;
+    ReceiverSet* m_receivers = nullptr;
     TCallList m_currentCalls;
     QString m_clinicName;
     bool m_clinicNamed = false;

@@ -4,6 +4,7 @@
 #include "common/Codec.h"
 #include "common/Paths.h"
 #include "core/Dispatcher.h"
+#include "core/ReceiverSet.h"
 #include "core/ServerConnection.h"
 #include "core/UpdateClient.h"
 #include "device/Activation.h"
@@ -39,6 +40,8 @@ HardwareClient::HardwareClient(UserInterface& frontEnd, const QStringList& param
     m_activation = std::make_unique<Activation>(*m_device, *m_settings, m_clock);
     m_connection = std::make_unique<ServerConnection>(m_state, *m_settings, *m_identity, m_ui, m_clock);
     m_dispatcher = std::make_unique<Dispatcher>(m_state, *m_settings, *m_identity, m_ui, *m_connection, *m_activation);
+    m_receivers = std::make_unique<ReceiverSet>(*m_telldus, *m_settings, m_ui, *m_activation, m_clock);
+    m_dispatcher->setReceivers(m_receivers.get());
     m_updater = std::make_unique<UpdateClient>(m_state, *m_settings, *m_identity, m_ui, *m_connection);
 
     m_settings->setServerLink(m_connection.get());
@@ -72,7 +75,16 @@ HardwareClient::HardwareClient(UserInterface& frontEnd, const QStringList& param
     connect(m_dispatcher.get(), &Dispatcher::callablesLoaded, this, &HardwareClient::callablesLoaded);
     connect(m_dispatcher.get(), &Dispatcher::stationCallablesLoaded, this, &HardwareClient::stationCallablesLoaded);
     connect(m_device.get(), &DeviceController::statusChanged, this, &HardwareClient::deviceStatusChanged);
-    connect(m_device.get(), &DeviceController::notice, this, &HardwareClient::notice);
+    // With other receivers about, a line about the primary names it too.
+    connect(m_device.get(), &DeviceController::notice, this, [this](const QString& text, bool warning) {
+        emit notice(m_receivers->count() > 0 ? m_device->deviceName() + QStringLiteral(": ") + text : text, warning);
+    });
+    connect(m_receivers.get(), &ReceiverSet::notice, this, &HardwareClient::notice);
+    connect(m_receivers.get(), &ReceiverSet::receiversChanged, this, &HardwareClient::receiversChanged);
+    connect(m_receivers.get(), &ReceiverSet::statusChanged, this, &HardwareClient::otherReceiverStatusChanged);
+    connect(m_receivers.get(), &ReceiverSet::faultChanged, this, &HardwareClient::otherReceiverFaultChanged);
+    connect(m_telldus.get(), &TelldusWorker::devicesListed, this,
+            [this](bool loaded, int, const QStringList& names) { emit deviceNamesLoaded(loaded, names); });
     connect(m_updater.get(), &UpdateClient::downloadProgress, this, &HardwareClient::downloadProgress);
 }
 
@@ -87,8 +99,8 @@ QString HardwareClient::windowTitle() const { return m_dispatcher->windowTitle()
 
 HardwareClient::Parts HardwareClient::parts()
 {
-    return Parts{m_state,       *m_identity,   m_ui,         *m_telldus, *m_device,
-                 *m_activation, *m_connection, *m_dispatcher, *m_updater, *m_minimizeTimer};
+    return Parts{m_state,       *m_identity,   m_ui,          *m_telldus,   *m_device,      *m_activation,
+                 *m_connection, *m_dispatcher, *m_receivers, *m_updater, *m_minimizeTimer};
 }
 
 void HardwareClient::openSettings() { m_ui.showSettingsDialog(SettingsPage::ServerSettings); }
@@ -152,6 +164,7 @@ QString HardwareClient::automaticClientName()
 const TCallList& HardwareClient::currentCalls() const { return m_dispatcher->CurrentCalls(); }
 
 void HardwareClient::setDeviceName(const QString& name) { m_device->Edit1Change(name); }
+QString HardwareClient::deviceName() const { return m_device->deviceName(); }
 void HardwareClient::connectDevice() { m_device->BitBtn2Click(); }
 void HardwareClient::switchByHand() { m_device->Panel4DblClick(); }
 
@@ -165,6 +178,16 @@ void HardwareClient::setActivationSecondsMode(bool secondsMode) { m_activation->
 void HardwareClient::setActivationSeconds(int seconds) { m_activation->SpinEdit1Change(seconds); }
 void HardwareClient::setBlinkInterval(int ms) { m_activation->SpinEdit2Change(ms); }
 void HardwareClient::setBlink(bool on) { m_activation->CheckBox1Click(on); }
+
+std::vector<ReceiverLine> HardwareClient::receiverLines() { return ReceiverSet::readLines(*m_settings); }
+
+void HardwareClient::saveReceivers(const std::vector<ReceiverLine>& lines)
+{
+    ReceiverSet::writeLines(*m_settings, lines);
+    m_receivers->load();
+}
+
+void HardwareClient::requestDeviceNames() { m_telldus->listDevices(); }
 
 void HardwareClient::suspendConnection() { m_connection->suspend(); }
 void HardwareClient::resumeConnection() { m_connection->reopenAfterResume(); }
@@ -188,6 +211,7 @@ void HardwareClient::FormCreate()
 
     m_device->restoreName();
     m_activation->restoreSettings();
+    m_receivers->load();
 
     const CommandLine& cl = m_state.commandLine;
     m_state.ClientData.Name = cl.GetParamValue(QStringLiteral("NAME"));
@@ -230,6 +254,7 @@ void HardwareClient::FormActivate()
 
     if (m_device->nameStartsLookup())
         m_device->BitBtn2Click();
+    m_receivers->lookUp();
 }
 
 void HardwareClient::quit()
@@ -243,6 +268,7 @@ void HardwareClient::quit()
     m_connection->stopTimers();
     m_minimizeTimer->stop();
     m_activation->stopTimers();
+    m_receivers->stopTimers();
     m_connection->closeSocket();
     // Closing runs the loss handling, which arms the retry countdown again.
     m_connection->stopTimers();
@@ -251,6 +277,7 @@ void HardwareClient::quit()
     // The last decision goes out if it has not yet (an off behind a slow
     // command, a failed one waiting for its retry); nothing else is sent.
     m_device->flushIntent();
+    m_receivers->flushIntents();
     m_telldus->close();
     m_dispatcher->clearCalls();
     QCoreApplication::exit(1);

@@ -20,6 +20,8 @@ class Activation;
 class ClientIdentity;
 class DeviceController;
 class Dispatcher;
+class ReceiverSet;
+struct ReceiverLine;
 class ServerConnection;
 class TelldusWorker;
 class UpdateClient;
@@ -59,6 +61,7 @@ public:
     const TCallList& currentCalls() const;
 
     void setDeviceName(const QString& name);
+    QString deviceName() const;
     void connectDevice();                      // looks the receiver up by name
     void switchByHand();
     struct ActivationChoice { bool secondsMode; int seconds; int blinkIntervalMs; bool blink; };
@@ -67,6 +70,13 @@ public:
     void setActivationSeconds(int seconds);
     void setBlinkInterval(int ms);
     void setBlink(bool on);
+    // The receivers besides the primary: what the settings hold, and writing
+    // them anew ("Spara"), after which they are read again.
+    std::vector<ReceiverLine> receiverLines();
+    void saveReceivers(const std::vector<ReceiverLine>& lines);
+    const ReceiverSet& receivers() const { return *m_receivers; }
+    // The library's device names; answered by deviceNamesLoaded.
+    void requestDeviceNames();
 
     // Power handling: suspend closes the connection; resume reopens it.
     void suspendConnection();
@@ -94,6 +104,7 @@ public:
         Activation& activation;
         ServerConnection& connection;
         Dispatcher& dispatcher;
+        ReceiverSet& receivers;
         UpdateClient& updater;
         Timer& minimizeTimer;
     };
@@ -106,6 +117,11 @@ signals:
     void deviceNameRestored(const QString& name);
     void deviceNameWanted();        // the name field should take the focus
     void receiverFaultChanged(bool fault, const QString& reason);
+    // The other receivers: the list changed, or one of them.
+    void receiversChanged();
+    void otherReceiverStatusChanged(int key, const QString& name, const QString& caption, Indicator colour);
+    void otherReceiverFaultChanged(int key, const QString& name, bool fault, const QString& reason);
+    void deviceNamesLoaded(bool loaded, const QStringList& names);
     void serverSilent();            // the loss handling follows
 
     // State for the main window, in the order it changes.
@@ -137,6 +153,7 @@ private:
     std::unique_ptr<Activation> m_activation;
     std::unique_ptr<ServerConnection> m_connection;
     std::unique_ptr<Dispatcher> m_dispatcher;
+    std::unique_ptr<ReceiverSet> m_receivers;
     std::unique_ptr<UpdateClient> m_updater;
     std::unique_ptr<Timer> m_minimizeTimer;
     bool m_autoRegister = false;
