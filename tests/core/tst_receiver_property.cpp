@@ -2,8 +2,9 @@
 // Telldus simulator with its radio: call lists, "Anslut" with a right or a
 // wrong name, the transmitter unplugged, the service stalled, the library's
 // thread spinning, a radio that loses commands, mode and blink changes, and
-// a quit at any moment. The oracle below knows only the call lists, the mode
-// and the clock; what the activation code does is not consulted.
+// a quit at any moment, and in half the scenarios two more receivers with
+// their own resources and delays. The oracle below knows only the call lists,
+// the mode and the clock; what the activation code does is not consulted.
 //
 // QUVO_PROPERTY_SCENARIOS sets how many (default 200), QUVO_PROPERTY_SEED the
 // first seed (a failure names the seed that replays it).
@@ -11,6 +12,7 @@
 
 #include "core/Dispatcher.h"
 #include "core/HardwareClient.h"
+#include "core/ReceiverSet.h"
 #include "protocol/StreamReader.h"
 
 #include <QElapsedTimer>
@@ -23,7 +25,7 @@ using namespace quvo;
 
 namespace {
 
-const QByteArray kDevices = "1:Lampa,2:Summer";
+const QByteArray kDevices = "1:Lampa,2:Summer,3:Korridor";
 constexpr qint64 kConvergeMs = 3000;
 
 struct Params {
@@ -47,6 +49,26 @@ struct Tally {
         if (first.size() < 5)
             first << what;
     }
+};
+
+// What one receiver should be, and what was seen of it.
+struct Oracle {
+    int id = 1;
+    qint64 delayMs = 0;        // how long a call must have waited
+    int resource = -1;         // the one served; -1: all
+    bool on = false;
+    qint64 changedAt = 0;
+    bool blinkRun = false;
+    qint64 deadline = 0;
+    qint64 refreshSince = 0;
+    qint64 endedAt = -1;
+    bool offsChecked = true;
+    std::map<qint64, int> offsSinceEnd;
+    qint64 lastOn = -1;
+    qint64 mismatchSince = -1;
+    bool mismatchTold = false;
+    bool countable = false;
+    bool matched = false;
 };
 
 class Scenario {
@@ -80,6 +102,27 @@ public:
         m_blinkMs = 300 + 100 * pick(8);
         m_client->setBlinkInterval(m_blinkMs);
         m_client->setBlink(m_blinkBox);
+        m_rx.push_back(Oracle{});
+        if (pick(2) == 0) {
+            // Whatever waits some seconds, and the second resource at once,
+            // by its name or its number.
+            Oracle summer;
+            summer.id = 2;
+            summer.delayMs = 1000LL * pick(15);
+            Oracle corridor;
+            corridor.id = 3;
+            corridor.resource = 1;
+            corridor.delayMs = pick(2) == 0 ? 0 : 1000LL * (1 + pick(5));
+            m_rx.push_back(summer);
+            m_rx.push_back(corridor);
+            m_client->settings().WriteSetting(ReceiverSet::kSection, QStringLiteral("1"),
+                                              QStringLiteral("Summer;*;%1").arg(summer.delayMs / 1000));
+            m_client->settings().WriteSetting(ReceiverSet::kSection, QStringLiteral("2"),
+                                              QStringLiteral("Korridor;%1;%2").arg(pick(2) ? "resurs1" : "2")
+                                                  .arg(corridor.delayMs / 1000));
+            parts.receivers.load();
+            parts.receivers.lookUp();
+        }
         anslut(true);
     }
 
@@ -125,7 +168,7 @@ private:
             writeControl();
         trace(QStringLiteral("event %1 faults %2 name %3 seconds %4 blink %5 on %6")
                   .arg(roll).arg(QStringList(m_faults.begin(), m_faults.end()).join(QLatin1Char(' ')))
-                  .arg(m_rightName).arg(m_secondsMode).arg(m_blinkBox).arg(m_on));
+                  .arg(m_rightName).arg(m_secondsMode).arg(m_blinkBox).arg(m_rx[0].on));
         if (roll < 50) {
             callList();
         } else if (roll < 70) {
@@ -140,10 +183,12 @@ private:
         } else if (roll < 90) {
             m_secondsMode = !m_secondsMode;
             m_client->setActivationSecondsMode(m_secondsMode);
-            if (m_on)
-                m_deadline = m_clock.nowMs() + (m_secondsMode ? 1000LL * m_seconds : Activation::kUntilConfirmedMs);
-            if (m_on && !m_blinkRun && !m_secondsMode)
-                m_refreshSince = m_clock.nowMs();
+            for (Oracle& o : m_rx) {
+                if (o.on)
+                    o.deadline = m_clock.nowMs() + (m_secondsMode ? 1000LL * m_seconds : Activation::kUntilConfirmedMs);
+                if (o.on && !o.blinkRun && !m_secondsMode)
+                    o.refreshSince = m_clock.nowMs();
+            }
         } else {
             m_blinkBox = !m_blinkBox;
             m_client->setBlink(m_blinkBox);
@@ -155,14 +200,18 @@ private:
     void callList()
     {
         QByteArray body;
-        bool unconfirmed = false;
+        const qint64 now = m_clock.nowMs();
+        std::map<std::pair<int, int>, qint64> since;   // (resource, caller) -> first seen unconfirmed
         const int resources = pick(12) == 0 ? 0 : 1 + pick(2);
         for (int r = 0; r < resources; ++r) {
             body += "Resurs" + QByteArray::number(r) + ':' + QByteArray::number(r + 1) + ":255:"
                 + QByteArray::number(r) + ":\xA4%";
             for (int c = pick(4); c > 0; --c) {
                 const bool confirmed = pick(2) == 0;
-                unconfirmed |= !confirmed;
+                if (!confirmed) {
+                    const auto before = m_since.find({r, c});
+                    since[{r, c}] = before != m_since.end() ? before->second : now;
+                }
                 body += "Rum " + QByteArray::number(c) + '~' + QByteArray::number(c) + "~2026-12-09 10:00:00~255~"
                     + (confirmed ? "5~2026-12-09 10:01:00~Anna~" : "0~~~");
             }
@@ -177,27 +226,66 @@ private:
         for (protocol::Unit& u : units)
             m_client->parts().dispatcher.DispatchServerText(std::move(u));
 
-        // The oracle: an unconfirmed caller starts an activation unless one
-        // runs; a list without one ends it.
-        if (!m_defined)
-            m_changedAt = m_clock.nowMs();
-        m_defined = true;
-        if (unconfirmed && !m_on) {
-            m_on = true;
-            m_changedAt = m_clock.nowMs();
-            m_blinkRun = m_blinkBox;
-            m_deadline = m_clock.nowMs() + (m_secondsMode ? 1000LL * m_seconds : Activation::kUntilConfirmedMs);
-            m_refreshSince = m_clock.nowMs();
-        } else if (!unconfirmed && m_on) {
-            end();
+        // The oracle: a call for a receiver's resources that has waited its
+        // delay unconfirmed, in this list and every one before since it
+        // came, starts its activation unless one runs; a list without one
+        // ends it. The primary waits for nothing and serves everything.
+        m_since = std::move(since);
+        for (Oracle& o : m_rx) {
+            if (!m_defined)
+                o.changedAt = now;
+            if (due(o))
+                start(o);
+            else if (o.on)
+                end(o);
         }
+        m_defined = true;
     }
 
-    void end()
+    bool due(const Oracle& o) const
     {
-        m_on = false;
-        m_endedAt = m_changedAt = m_clock.nowMs();
-        m_offsChecked = false;
+        for (const auto& [call, since] : m_since)
+            if ((o.resource < 0 || o.resource == call.first) && m_clock.nowMs() - since >= o.delayMs)
+                return true;
+        return false;
+    }
+
+    bool reachesNow(const Oracle& o) const
+    {
+        for (const auto& [call, since] : m_since)
+            if ((o.resource < 0 || o.resource == call.first) && since + o.delayMs == m_clock.nowMs())
+                return true;
+        return false;
+    }
+
+    // When a call next reaches a receiver's delay between lists; -1: none.
+    qint64 nextDue(const Oracle& o) const
+    {
+        qint64 next = -1;
+        for (const auto& [call, since] : m_since) {
+            const qint64 at = since + o.delayMs;
+            if ((o.resource < 0 || o.resource == call.first) && at > m_clock.nowMs() && (next < 0 || at < next))
+                next = at;
+        }
+        return next;
+    }
+
+    void start(Oracle& o)
+    {
+        if (o.on)
+            return;
+        o.on = true;
+        o.changedAt = m_clock.nowMs();
+        o.blinkRun = m_blinkBox;
+        o.deadline = m_clock.nowMs() + (m_secondsMode ? 1000LL * m_seconds : Activation::kUntilConfirmedMs);
+        o.refreshSince = m_clock.nowMs();
+    }
+
+    void end(Oracle& o)
+    {
+        o.on = false;
+        o.endedAt = o.changedAt = m_clock.nowMs();
+        o.offsChecked = false;
     }
 
     void anslut(bool right)
@@ -224,6 +312,9 @@ private:
         if (now && !m_clean)
             m_cleanSince = m_clock.nowMs();
         m_clean = now;
+        if (m_faults.isEmpty() && !m_faultsClear)
+            m_faultsClearedSince = m_clock.nowMs();
+        m_faultsClear = m_faults.isEmpty();
     }
 
     // Moves the clock to `to`, stopping at every timer, each time checking.
@@ -232,12 +323,21 @@ private:
         for (;;) {
             checkNow(); // what the last step set going is seen at its own time
             const qint64 next = m_clock.nextDueInMs();
-            const qint64 step = (next < 0 || m_clock.nowMs() + next > to) ? to - m_clock.nowMs() : next;
-            if (m_on && m_clock.nowMs() + step >= m_deadline && m_deadline <= to) {
-                m_clock.advance(m_deadline - m_clock.nowMs());
-                end();
-            } else {
-                m_clock.advance(step);
+            qint64 at = (next < 0 || m_clock.nowMs() + next > to) ? to : m_clock.nowMs() + next;
+            // The oracle's own moments: an activation's end, a call reaching a delay.
+            for (const Oracle& o : m_rx) {
+                if (o.on && o.deadline < at)
+                    at = o.deadline;
+                const qint64 reach = m_defined && !o.on ? nextDue(o) : -1;
+                if (reach >= 0 && reach < at)
+                    at = reach;
+            }
+            m_clock.advance(at - m_clock.nowMs());
+            for (Oracle& o : m_rx) {
+                if (o.on && o.deadline <= m_clock.nowMs())
+                    end(o);
+                else if (m_defined && !o.on && o.delayMs > 0 && reachesNow(o))
+                    start(o);
             }
             checkNow();
             if (m_clock.nowMs() >= to)
@@ -252,21 +352,30 @@ private:
         checkNow();
     }
 
-    QString receiver() const
+    // What each receiver behind the radio is: "ON" or "OFF" by id.
+    std::map<int, QString> heardNow() const
     {
+        std::map<int, QString> heard;
         QFile file(QString::fromLocal8Bit(path("receivers")));
         if (file.open(QIODevice::ReadOnly))
             for (const QByteArray& line : file.readAll().split('\n'))
-                if (line.startsWith("1 "))
-                    return QString::fromLatin1(line.mid(2));
-        return QString();
+                if (const qsizetype blank = line.indexOf(' '); blank > 0)
+                    heard[line.left(blank).toInt()] = QString::fromLatin1(line.mid(blank + 1));
+        return heard;
+    }
+
+    Oracle* oracleFor(int id)
+    {
+        for (Oracle& o : m_rx)
+            if (o.id == id)
+                return &o;
+        return nullptr;
     }
 
     void checkNow()
     {
         settle(m_client->parts().telldus);
         const qint64 now = m_clock.nowMs();
-        const bool steady = m_on && !m_blinkRun;
 
         // 1: what is handed to the library agrees with the oracle.
         QFile log(QString::fromLocal8Bit(path("log")));
@@ -275,75 +384,85 @@ private:
             for (; m_linesSeen < lines.size() - 1; ++m_linesSeen) {
                 const bool on = lines[m_linesSeen].contains(" ON ");
                 trace(QString::fromLatin1(lines[m_linesSeen]));
-                if (!lines[m_linesSeen].endsWith(" 1"))
+                Oracle* o = oracleFor(lines[m_linesSeen].mid(lines[m_linesSeen].lastIndexOf(' ') + 1).toInt());
+                if (!o)
                     continue;
                 if (on)
-                    m_lastOn = now;
+                    o->lastOn = now;
                 else
-                    ++m_offsSinceEnd[m_endedAt];
-                if (m_defined && ((on && !m_on) || (!on && steady)))
-                    m_tally.fail(m_tally.commandsAgainst,
-                                 where() + (on ? "on while no call stands" : "off while a call stands"));
+                    ++o->offsSinceEnd[o->endedAt];
+                if (m_defined && ((on && !o->on) || (!on && o->on && !o->blinkRun)))
+                    m_tally.fail(m_tally.commandsAgainst, where() + QStringLiteral("receiver %1: ").arg(o->id)
+                                     + (on ? "on while no call stands" : "off while a call stands"));
             }
         }
+        const std::map<int, QString> heard = heardNow();
+        for (Oracle& o : m_rx)
+            check(o, now, heard.count(o.id) ? heard.at(o.id) : QString());
+        m_lastCheck = now;
+    }
 
-        const QString heard = receiver();
-        const bool wanted = m_on;
+    void check(Oracle& o, qint64 now, const QString& heard)
+    {
+        const QString who = QStringLiteral("receiver %1 ").arg(o.id);
+        const bool wanted = o.on;
         const bool matches = heard == QLatin1String(wanted ? "ON" : "OFF");
-        const bool countable = m_defined && m_clean && !(m_on && m_blinkRun);
-        if (m_countable) {
+        // Only the primary's name is changed by "Anslut".
+        const bool clean = m_faults.isEmpty() && (o.id != 1 || m_rightName);
+        const qint64 cleanSince = o.id == 1 ? m_cleanSince : m_faultsClearedSince;
+        const bool countable = m_defined && clean && !(o.on && o.blinkRun);
+        if (o.countable) {
             auto& [differ, total] = m_tally.differMs[{m_p.loss, m_p.repeat}];
             total += now - m_lastCheck;
-            if (!m_matched)
+            if (!o.matched)
                 differ += now - m_lastCheck;
         }
-        m_countable = countable;
-        m_matched = matches;
-        m_lastCheck = now;
+        o.countable = countable;
+        o.matched = matches;
 
         // 2: without loss, back to the oracle within 3 s of the last fault
         // or change; blinking, an on at least every other step.
-        if (m_p.loss == 0 && countable && !(m_quit && !m_clean)) {
-            const qint64 start = std::max(m_cleanSince, m_changedAt);
+        if (m_p.loss == 0 && countable && !(m_quit && !clean)) {
+            const qint64 start = std::max(cleanSince, o.changedAt);
             if (matches) {
                 // Set right only now, with no step between to see it wrong.
-                if (m_mismatchSince >= 0 && now - m_mismatchSince > kConvergeMs && !m_mismatchTold)
-                    m_tally.fail(m_tally.notConverged, where() + "receiver back only after "
-                                     + QString::number(now - m_mismatchSince) + " ms");
-                if (m_mismatchSince >= 0)
-                    m_tally.worstConvergeMs = std::max(m_tally.worstConvergeMs, now - m_mismatchSince);
-                m_mismatchSince = -1;
-                m_mismatchTold = false;
+                if (o.mismatchSince >= 0 && now - o.mismatchSince > kConvergeMs && !o.mismatchTold)
+                    m_tally.fail(m_tally.notConverged, where() + who + "back only after "
+                                     + QString::number(now - o.mismatchSince) + " ms");
+                if (o.mismatchSince >= 0)
+                    m_tally.worstConvergeMs = std::max(m_tally.worstConvergeMs, now - o.mismatchSince);
+                o.mismatchSince = -1;
+                o.mismatchTold = false;
             } else {
-                if (m_mismatchSince < 0)
-                    m_mismatchSince = start;
-                if (now - start > kConvergeMs && !m_mismatchTold) {
-                    m_mismatchTold = true;
-                    m_tally.fail(m_tally.notConverged, where() + "receiver '" + heard + "', wanted "
+                if (o.mismatchSince < 0)
+                    o.mismatchSince = start;
+                if (now - start > kConvergeMs && !o.mismatchTold) {
+                    o.mismatchTold = true;
+                    m_tally.fail(m_tally.notConverged, where() + who + "'" + heard + "', wanted "
                                                            + (wanted ? "ON" : "OFF"));
                 }
             }
             // Quitting carries out the last decision.
             if (m_quit && !matches)
-                m_tally.fail(m_tally.notConverged, where() + "quit left the receiver '" + heard + "'");
+                m_tally.fail(m_tally.notConverged, where() + who + "left '" + heard + "' at quit");
         } else {
-            m_mismatchSince = -1;
-            m_mismatchTold = false;
+            o.mismatchSince = -1;
+            o.mismatchTold = false;
         }
-        if (m_clean && !m_quit && m_on && m_blinkRun
-            && now - std::max({m_lastOn, m_refreshSince, m_cleanSince}) > 2 * m_blinkMs + DeviceController::kRetryMs)
-            m_tally.fail(m_tally.notConverged, where() + "no on for two blink steps");
+        if (clean && !m_quit && o.on && o.blinkRun
+            && now - std::max({o.lastOn, o.refreshSince, cleanSince}) > 2 * m_blinkMs + DeviceController::kRetryMs)
+            m_tally.fail(m_tally.notConverged, where() + who + "no on for two blink steps");
 
         // 3: the on is sent again every refresh interval while a call
         // stands (until confirmed, steady), the off four more times after.
         const qint64 refreshMs = 1000LL * m_p.refreshS;
-        if (m_clean && !m_quit && m_on && !m_blinkRun && !m_secondsMode
-            && now - std::max({m_lastOn, m_refreshSince, m_cleanSince}) > refreshMs + DeviceController::kRetryMs)
-            m_tally.fail(m_tally.notAsserted, where() + "no on for a refresh interval");
-        if (!m_on && m_endedAt >= 0 && !m_offsChecked && now >= m_endedAt + 8 * refreshMs) {
-            m_offsChecked = true;
-            if (m_clean && m_cleanSince <= m_endedAt && m_offsSinceEnd[m_endedAt] < 5)
-                m_tally.fail(m_tally.notAsserted, where() + "fewer than five offs after the end");
+        if (clean && !m_quit && o.on && !o.blinkRun && !m_secondsMode
+            && now - std::max({o.lastOn, o.refreshSince, cleanSince}) > refreshMs + DeviceController::kRetryMs)
+            m_tally.fail(m_tally.notAsserted, where() + who + "no on for a refresh interval");
+        if (!o.on && o.endedAt >= 0 && !o.offsChecked && now >= o.endedAt + 8 * refreshMs) {
+            o.offsChecked = true;
+            if (clean && cleanSince <= o.endedAt && o.offsSinceEnd[o.endedAt] < 5)
+                m_tally.fail(m_tally.notAsserted, where() + who + "fewer than five offs after the end");
         }
     }
 
@@ -361,27 +480,19 @@ private:
     qint64 m_cleanSince = 0;
     bool m_quit = false;
 
+    qint64 m_faultsClearedSince = 0;   // the others' clean: no "Anslut" for them
+    bool m_faultsClear = true;
+
     bool m_secondsMode = false;
     int m_seconds = 2;
     bool m_blinkBox = false;
     bool m_defined = false;    // a call list has come
-    bool m_on = false;
     int m_blinkMs = 500;
-    qint64 m_changedAt = 0;
-    bool m_blinkRun = false;
-    qint64 m_deadline = 0;
-    qint64 m_refreshSince = 0;
-    qint64 m_endedAt = -1;
-    bool m_offsChecked = true;
-    std::map<qint64, int> m_offsSinceEnd;
+    std::vector<Oracle> m_rx;  // the primary first
+    std::map<std::pair<int, int>, qint64> m_since;
 
     qsizetype m_linesSeen = 0;
-    qint64 m_lastOn = -1;
     qint64 m_lastCheck = 0;
-    qint64 m_mismatchSince = -1;
-    bool m_mismatchTold = false;
-    bool m_countable = false;
-    bool m_matched = false;
 };
 
 } // namespace
