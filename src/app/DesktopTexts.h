@@ -25,6 +25,8 @@ inline const QString kBlinkUnit = QStringLiteral("msek intervall");
 
 inline const QString kQuitMenu = QStringLiteral("Avsluta");
 inline const QString kReceiverFaultTip = QStringLiteral("Mottagaren: ");
+inline const QString kOtherReceiversLabel = QStringLiteral("Övriga mottagare:");
+inline const QString kOtherReceiverRow = QStringLiteral("%1: %2");
 
 inline const QString kHookLibraryUnix = QStringLiteral("libQV_HookKeyboard.so");
 inline const QString kHookLibraryWindows = QStringLiteral("QV_HookKeyboard.dll");

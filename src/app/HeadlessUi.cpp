@@ -25,7 +25,12 @@ QString oneLine(QString text)
 }
 QString pageName(SettingsPage page)
 {
-    return page == SettingsPage::ServerSettings ? QStringLiteral("serverinställningar") : QStringLiteral("klientinställningar");
+    switch (page) {
+    case SettingsPage::ServerSettings: return QStringLiteral("serverinställningar");
+    case SettingsPage::ClientSettings: return QStringLiteral("klientinställningar");
+    case SettingsPage::Receivers: return QStringLiteral("mottagare");
+    }
+    return QString();
 }
 QString colourName(Indicator c) { return c == Indicator::Green ? QStringLiteral("grön") : QStringLiteral("röd"); }
 

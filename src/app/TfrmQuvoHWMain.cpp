@@ -2,6 +2,7 @@
 
 #include "app/DesktopTexts.h"
 #include "core/HardwareClient.h"
+#include "core/ReceiverSet.h"
 #include "settings_dialog/TfrmSystreg.h"
 
 #include <QAction>
@@ -14,6 +15,7 @@
 #include <QGroupBox>
 #include <QLibrary>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
@@ -190,6 +192,9 @@ TfrmQuvoHWMain::TfrmQuvoHWMain(HardwareClient& client, QWidget* parent)
     connect(&m_client, &HardwareClient::deviceNameRestored, this, &TfrmQuvoHWMain::showRestoredName);
     connect(&m_client, &HardwareClient::deviceNameWanted, this, [this] { Edit1->setFocus(); });
     connect(&m_client, &HardwareClient::receiverFaultChanged, this, &TfrmQuvoHWMain::setReceiverFault);
+    connect(&m_client, &HardwareClient::receiversChanged, this, &TfrmQuvoHWMain::showOtherReceivers);
+    connect(&m_client, &HardwareClient::otherReceiverStatusChanged, this, &TfrmQuvoHWMain::showOtherReceivers);
+    connect(&m_client, &HardwareClient::otherReceiverFaultChanged, this, &TfrmQuvoHWMain::showOtherReceivers);
 }
 
 TfrmQuvoHWMain::~TfrmQuvoHWMain()
@@ -241,6 +246,11 @@ void TfrmQuvoHWMain::buildControls()
     connect(SpinEdit1, &QSpinBox::valueChanged, this, [this](int seconds) { m_client.setActivationSeconds(seconds); });
     connect(SpinEdit2, &QSpinBox::valueChanged, this, [this](int ms) { m_client.setBlinkInterval(ms); });
     connect(CheckBox1, &QCheckBox::clicked, this, [this](bool checked) { m_client.setBlink(checked); });
+
+    lblMottagare = place(new QLabel(kOtherReceiversLabel, this), "lblMottagare", 8, 203, 407, 15);
+    lbMottagare = place(new QListWidget(this), "lbMottagare", 8, 220, 407, kReceiversHeight - 24);
+    lblMottagare->hide();
+    lbMottagare->hide();
 
     Panel3 = place(new QFrame(this), "Panel3", 0, kClientHeight - 29, kClientWidth, 29);
     Panel3->setFrameStyle(QFrame::Panel | QFrame::Raised);
@@ -444,11 +454,39 @@ void TfrmQuvoHWMain::setReceiverFault(bool fault, const QString& caption)
     updateTrayIcon();
 }
 
+void TfrmQuvoHWMain::showOtherReceivers()
+{
+    const std::vector<ReceiverSet::View> views = m_client.receivers().views();
+    const bool any = !views.empty();
+    // Without other receivers the window is as it always was.
+    const int height = kClientHeight + (any ? kReceiversHeight : 0);
+    if (this->height() != height) {
+        setFixedSize(kClientWidth, height);
+        Panel3->move(0, height - 29);
+    }
+    lblMottagare->setVisible(any);
+    lbMottagare->setVisible(any);
+    lbMottagare->clear();
+    m_otherFaults.clear();
+    for (const ReceiverSet::View& v : views) {
+        const QString caption = v.caption.isEmpty() ? QStringLiteral("-") : v.caption;
+        auto* row = new QListWidgetItem(desktop_texts::kOtherReceiverRow.arg(v.name, caption), lbMottagare);
+        QPixmap dot(10, 10);
+        dot.fill(colourOf(v.green ? Indicator::Green : Indicator::Red));
+        row->setIcon(QIcon(dot));
+        if (v.fault) {
+            row->setToolTip(v.faultReason);
+            m_otherFaults << desktop_texts::kOtherReceiverRow.arg(v.name, v.faultReason);
+        }
+    }
+    updateTrayIcon();
+}
+
 TfrmQuvoHWMain::TrayState TfrmQuvoHWMain::trayState() const
 {
     if (m_indicator != Indicator::Green)
         return TrayState::NotConnected;
-    return m_receiverFault ? TrayState::ReceiverFault : TrayState::Connected;
+    return m_receiverFault || !m_otherFaults.isEmpty() ? TrayState::ReceiverFault : TrayState::Connected;
 }
 
 void TfrmQuvoHWMain::showTrayNotice(const QString& text, bool warning)
@@ -476,6 +514,8 @@ void TfrmQuvoHWMain::updateTrayIcon()
         tip += QLatin1Char('\n') + m_statusText;
     if (m_receiverFault)
         tip += QLatin1Char('\n') + desktop_texts::kReceiverFaultTip + m_faultCaption;
+    for (const QString& fault : m_otherFaults)
+        tip += QLatin1Char('\n') + fault;
     TrayIcon1->setToolTip(tip);
 }
 

@@ -15,6 +15,7 @@ class QCheckBox;
 class QFrame;
 class QGroupBox;
 class QLineEdit;
+class QListWidget;
 class QMenu;
 class QPushButton;
 class QRadioButton;
@@ -66,6 +67,8 @@ public:
 
     static constexpr int kClientWidth = 423;
     static constexpr int kClientHeight = 234;
+    // The list of the other receivers, when there are any.
+    static constexpr int kReceiversHeight = 96;
 
     explicit TfrmQuvoHWMain(HardwareClient& client, QWidget* parent = nullptr);
     ~TfrmQuvoHWMain() override;
@@ -91,6 +94,8 @@ public:
     void applyWindowTitle(const QString& title);
     // The receiver cannot be switched; caption says why.
     void setReceiverFault(bool fault, const QString& caption);
+    // The other receivers, each with its state and fault.
+    void showOtherReceivers();
     // A tray message: the window is hidden most of the day.
     void showTrayNotice(const QString& text, bool warning);
     TrayState trayState() const;
@@ -134,6 +139,7 @@ private:
     QString m_statusText;
     bool m_receiverFault = false;
     QString m_faultCaption;
+    QStringList m_otherFaults;      // "name: reason" of each other receiver at fault
     QString m_lastTrayNotice;
     TrayState m_trayIconState = TrayState::NotConnected;
     bool m_trayIconDrawn = false;
@@ -161,6 +167,8 @@ public:
     QFrame* Panel3 = nullptr;
     ConnectionShape* shServerConnected = nullptr;
     QLabel* Label1 = nullptr;
+    QLabel* lblMottagare = nullptr;
+    QListWidget* lbMottagare = nullptr;
     QPushButton* Button7 = nullptr;
     QSystemTrayIcon* TrayIcon1 = nullptr;
     QMenu* PopupMenu2 = nullptr;

@@ -10,7 +10,7 @@
 
 namespace quvo {
 
-enum class SettingsPage { ServerSettings, ClientSettings };
+enum class SettingsPage { ServerSettings, ClientSettings, Receivers };
 
 enum class Indicator { Red, Green };
 

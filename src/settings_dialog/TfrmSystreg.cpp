@@ -2,6 +2,7 @@
 
 #include "core/HardwareClient.h"
 #include "settings_dialog/Balloon.h"
+#include "settings_dialog/ReceiversPage.h"
 #include "settings_dialog/SystregRules.h"
 #include "settings_dialog/Themes.h"
 
@@ -32,6 +33,7 @@ const QString kAngra = QStringLiteral("Ångra");
 const QString kAterga = QStringLiteral("Återgå");
 const QString kTabServer = QStringLiteral("Serverinställningar/utseende");
 const QString kTabClient = QStringLiteral("Klientinställningar");
+const QString kTabReceivers = QStringLiteral("Mottagare");
 const QString kThemeRestart = QStringLiteral("Du måste starta om programmet för att temat skall ändras.");
 const QString kPlaceMissing = QStringLiteral("Plats måste fyllas i!");
 const QString kRegisterCaption = QStringLiteral("Lägg till/uppdatera klientuppgifter");
@@ -45,6 +47,7 @@ const QString kSecQuvo = QStringLiteral("QUVO");
 constexpr int kIdRole = Qt::UserRole;
 constexpr int kPageServer = 0;
 constexpr int kPageClient = 1;
+constexpr int kPageReceivers = 2;   // needs no connection: its tab is always there
 
 int itemId(const QListWidgetItem* item) { return item->data(kIdRole).toInt(); }
 
@@ -102,6 +105,7 @@ struct TfrmSystreg::Private {
     QTabWidget* PageControl1 = nullptr;
     QWidget* tsServersettings = nullptr;
     QWidget* tsClientSettings = nullptr;
+    ReceiversPage* tsMottagare = nullptr;
     QPushButton* btnSave = nullptr;
     QPushButton* btnCancel = nullptr;
     QPushButton* btnReturn = nullptr;
@@ -203,6 +207,8 @@ void TfrmSystreg::Private::build()
     tsClientSettings->setObjectName(QStringLiteral("tsClientSettings"));
     PageControl1->addTab(tsServersettings, kTabServer);
     PageControl1->addTab(tsClientSettings, kTabClient);
+    tsMottagare = new ReceiversPage(client);
+    PageControl1->addTab(tsMottagare, kTabReceivers);
 
     btnSave = button(q, "btnSave", kSpara);
     btnSave->setGeometry(8, 391 - 31 + 3, 75, 25);
@@ -381,6 +387,8 @@ void TfrmSystreg::Private::PageControl1Change()
         loadServerPage();
     else if (page == kPageClient)
         loadClientPage();
+    else if (page == kPageReceivers)
+        tsMottagare->load();
 }
 
 void TfrmSystreg::Private::btnSaveClick()
@@ -391,6 +399,8 @@ void TfrmSystreg::Private::btnSaveClick()
         saveServerPage();
     else if (page == kPageClient)
         saveClientPage();
+    else if (page == kPageReceivers)
+        tsMottagare->save();
 }
 
 void TfrmSystreg::Private::FormClose()
@@ -403,10 +413,13 @@ void TfrmSystreg::Private::FormClose()
 void TfrmSystreg::SetTabs(SettingsPage page)
 {
     const bool active = m_client.connected();
-    const int wanted = page == SettingsPage::ClientSettings ? kPageClient : kPageServer;
+    const int wanted = page == SettingsPage::ClientSettings ? kPageClient
+        : page == SettingsPage::Receivers                   ? kPageReceivers
+                                                            : kPageServer;
     ++d->tabChangesFromCode;
     d->PageControl1->setTabVisible(kPageClient, active);
     d->PageControl1->setTabVisible(kPageServer, true);
+    d->PageControl1->setTabVisible(kPageReceivers, true);
     if (d->PageControl1->currentIndex() != wanted) {
         d->PageControl1->setCurrentIndex(d->PageControl1->isTabVisible(wanted) ? wanted : kPageServer);
     } else if (!d->PageControl1->isTabVisible(wanted)) {
@@ -419,8 +432,11 @@ void TfrmSystreg::SetTabs(SettingsPage page)
 
 SettingsPage TfrmSystreg::activePage() const
 {
-    return d->PageControl1->currentIndex() == kPageClient ? SettingsPage::ClientSettings
-                                                          : SettingsPage::ServerSettings;
+    switch (d->PageControl1->currentIndex()) {
+    case kPageClient: return SettingsPage::ClientSettings;
+    case kPageReceivers: return SettingsPage::Receivers;
+    default: return SettingsPage::ServerSettings;
+    }
 }
 
 void TfrmSystreg::showModalUnlessVisible()

@@ -1,6 +1,13 @@
 #include "../common/PixelContrast.h"
 #include "SystregRig.h"
 #include "settings_dialog/SystregRules.h"
+#include "core/Dispatcher.h"
+#include "core/ReceiverSet.h"
+#include "protocol/StreamReader.h"
+#include "settings_dialog/ReceiversPage.h"
+
+#include <QCheckBox>
+#include <QDir>
 
 #include <QApplication>
 #include <QComboBox>
@@ -537,6 +544,67 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(all()->count(), current ? 3 : 0);
         QCOMPARE(server.framesWithTag("GETSTATIONCALLABLES").size(), current ? 1 : 0);
+    }
+
+    // Added, changed and removed on the page, written only at "Spara".
+    void receiversPage()
+    {
+        qputenv("QUVO_TELLDUS_LIBRARY", TELLDUS_SIM_PATH);
+        qputenv("TELLDUS_SIM_DEVICES", "1:Lampa,2:Summer i hallen,3:Lampa korridor B");
+        const QString section = ReceiverSet::kSection;
+        settings().WriteSetting(section, QStringLiteral("1"), QStringLiteral("Summer i hallen;*;120"));
+        // This client's resources, as its call list names them.
+        const QByteArray list = "\xA4" "CURRENTLIST:R\xF6ntgen:4:255:0:\xA4%%\xA4:Labb:7:255:1:\xA4%%\xA4:CURRENTLIST\xA4";
+        protocol::StreamReader reader;
+        std::vector<protocol::Unit> units;
+        reader.feed(std::string_view(list.constData(), std::size_t(list.size())), units);
+        for (protocol::Unit& u : units)
+            m_client->parts().dispatcher.DispatchServerText(std::move(u));
+
+        m_dialog->SetTabs(SettingsPage::Receivers);
+        m_dialog->show();
+        QCOMPARE(m_dialog->activePage(), SettingsPage::Receivers);
+        auto* page = w<ReceiversPage>("tsMottagare");
+        QCOMPARE(textsOf(page->lbMottagare), QStringList{"Summer i hallen: alla resurser, efter 120 s"});
+        QCOMPARE(textsOf(page->lbResurser), (QStringList{"R\u00f6ntgen", "Labb"}));
+        QTRY_COMPARE(page->cbEnhet->count(), 3); // the library's devices
+
+        page->cbEnhet->setCurrentText(QStringLiteral("Lampa korridor B"));
+        page->chkAllaResurser->setChecked(false);
+        page->lbResurser->item(0)->setCheckState(Qt::Checked);
+        page->lbResurser->item(1)->setCheckState(Qt::Checked);
+        page->seSekunder->setValue(0);
+        click("btnLaggTill");
+        page->lbMottagare->setCurrentRow(0);
+        QCOMPARE(page->cbEnhet->currentText(), QStringLiteral("Summer i hallen"));
+        page->seSekunder->setValue(90);
+        click("btnAndra");
+        page->cbEnhet->setCurrentText(QStringLiteral("Lampa"));
+        click("btnLaggTill");
+        page->lbMottagare->setCurrentRow(2);
+        click("btnTaBort");
+        const QStringList rows{"Summer i hallen: alla resurser, efter 90 s", "Lampa korridor B: R\u00f6ntgen, Labb, genast"};
+        QCOMPARE(textsOf(page->lbMottagare), rows);
+        QCOMPARE(settings().ReadSetting(section, QStringLiteral("2")), QStringLiteral("ERROR"));
+        if (qEnvironmentVariableIsSet("QUVO_SCREENS_DIR")) {
+            QDir().mkpath(qEnvironmentVariable("QUVO_SCREENS_DIR"));
+            QVERIFY(m_dialog->grab().save(qEnvironmentVariable("QUVO_SCREENS_DIR") + "/receivers_page.png"));
+        }
+
+        click("btnSave");
+        QCOMPARE(settings().ReadSetting(section, QStringLiteral("1")), QStringLiteral("Summer i hallen;*;90"));
+        QCOMPARE(settings().ReadSetting(section, QStringLiteral("2")), QStringLiteral("Lampa korridor B;R\u00f6ntgen,Labb;0"));
+        QCOMPARE(m_client->receivers().count(), 2);
+        // "Ångra" drops what was not saved; a removal saved empties its key.
+        page->lbMottagare->setCurrentRow(1);
+        click("btnTaBort");
+        click("btnCancel");
+        QCOMPARE(textsOf(page->lbMottagare), rows);
+        page->lbMottagare->setCurrentRow(1);
+        click("btnTaBort");
+        click("btnSave");
+        QCOMPARE(settings().ReadSetting(section, QStringLiteral("2")), QLatin1String(kSettingMissing));
+        QCOMPARE(m_client->receivers().count(), 1);
     }
 
     void tabsFollowTheConnection()
