@@ -174,6 +174,8 @@ std::unique_ptr<ReceiverSet::Receiver> ReceiverSet::create(const ReceiverLine& l
     r->activation->followSettings(m_primary);
     r->ageTimer = m_clock.createTimer();
     r->ageTimer->setSingleShot(true);
+    // A coarse timer may be 5% late: 6 s on a two-minute wait.
+    r->ageTimer->setTimerType(Qt::PreciseTimer);
     Receiver* raw = r.get();
     connect(r->ageTimer.get(), &Timer::timeout, this, [this, raw] { decide(*raw, false); });
     connect(r->device.get(), &DeviceController::statusChanged, this, [this, raw](const QString& caption, Indicator c) {
