@@ -35,9 +35,12 @@ INSTALL="$WORK/klinik"
 mkdir -p "$INSTALL" "$XDG_CONFIG_HOME/Veltaris"
 # The client keeps its settings per installation folder; the demo's receiver is Lampa.
 KEY=${INSTALL//\//_}; KEY=${KEY// /_}; KEY=${KEY//:/}
-printf '[QUVO_HWClient]\nTellStickDevicename=Lampa\nTellStickAktivateMode=2\n' > "$XDG_CONFIG_HOME/Veltaris/$KEY.ini"
+# A second receiver, the buzzer, joins when a call has waited 2 seconds unconfirmed.
+printf '[QUVO_HWClient]\nTellStickDevicename=Lampa\nTellStickAktivateMode=2\n[Receivers]\n1=Summer i hallen;*;2\n' \
+  > "$XDG_CONFIG_HOME/Veltaris/$KEY.ini"
 
-echo "QUVO demo: call server simulator, headless client, simulated receiver \"Lampa\" (about 15 seconds)"
+echo "QUVO demo: call server simulator, headless client, simulated receivers \"Lampa\" and, for calls"
+echo "that wait 2 seconds, \"Summer i hallen\" (about 15 seconds)"
 "$ROOT/build/bin/quvo-server-sim" --port 0 --scenario "$ROOT/tools/demo/scenario.txt" --quit-after-scenario \
   --timestamps > "$WORK/server.log" 2>&1 &
 SIM_PID=$!
@@ -67,7 +70,7 @@ CLIENT_PID=""
              s/^([0-9:.]+) (ended [0-9]+.*)$/\1 server   \2/p;
              s/^([0-9:.]+) (call [0-9]+ ended.*)$/\1 server   \2/p' "$WORK/server.log"
   sed -n -E 's/^([0-9:.]+) (STATUS|INFO|FRÅGA|SYSTEMREGISTER): (.*)$/\1 client   \3/p;
-             s/^([0-9:.]+) ENHET: (Turned .*)$/\1 client   panel: \2/p' "$WORK/client.log"
+             s/^([0-9:.]+) ENHET: ([^:]*: )?(Turned .*)$/\1 client   panel: \2\3/p' "$WORK/client.log"
   if [ -f "$TELLDUS_SIM_LOG" ]; then
     while read -r ms what id; do
       name=$(tr ',' '\n' <<<"$TELLDUS_SIM_DEVICES" | sed -n "s/^$id://p")
@@ -82,9 +85,12 @@ awk '{ split($1, t, ":"); ms = (t[1] * 3600 + t[2] * 60 + t[3]) * 1000;
        if (NR == 1) start = ms;
        src = $2; $1 = ""; $2 = ""; printf "  %7.3f  %-9s %s\n", (ms - start) / 1000, src, substr($0, 3) }' "$WORK/timeline.txt"
 echo
-ONS=$(grep -c ' ON$' "$WORK/timeline.txt" || true)
-OFFS=$(grep -c ' OFF$' "$WORK/timeline.txt" || true)
-echo "The receiver was switched on $ONS times and off $OFFS times; the client ended with exit code $CLIENT_EXIT."
+for name in Lampa "Summer i hallen"; do
+  ONS=$(grep -c " receiver $name ON\$" "$WORK/timeline.txt" || true)
+  OFFS=$(grep -c " receiver $name OFF\$" "$WORK/timeline.txt" || true)
+  echo "$name was switched on $ONS times and off $OFFS times."
+done
+echo "The client ended with exit code $CLIENT_EXIT."
 echo
 echo "The client's call history (quvo-hwclient --history):"
 "$ROOT/build/bin/quvo-hwclient" --history | sed 's/^/  /'
