@@ -5,6 +5,7 @@
 #include "common/VersionInfo.h"
 #include "core/Dispatcher.h"
 #include "core/HardwareClient.h"
+#include "core/ReceiverSet.h"
 #include "core/ServerConnection.h"
 #include "device/Activation.h"
 #include "device/DeviceController.h"
@@ -63,7 +64,10 @@ Observer::Observer(HardwareClient& client, Clock& clock, QObject* parent)
     : QObject(parent), m_client(client), m_model(clock)
 {
     HardwareClient::Parts parts = client.parts();
-    m_receiver = m_model.addReceiver(parts.device.deviceName());
+    m_model.addReceiver(parts.device.deviceName());
+    watch(0, parts.device, parts.activation);
+    watchOthers();
+    connect(&client, &HardwareClient::receiversChanged, this, &Observer::watchOthers);
 
     connect(&parts.connection, &ServerConnection::connectedChanged, this, [this](bool up) {
         m_model.setConnected(up);
@@ -76,13 +80,6 @@ Observer::Observer(HardwareClient& client, Clock& clock, QObject* parent)
     connect(&client, &HardwareClient::statusChanged, this, [this](const QString& t) { m_model.setStatusText(t); });
     connect(&parts.dispatcher, &Dispatcher::callListEvaluated, this, &Observer::onCallList);
     connect(&parts.dispatcher, &Dispatcher::serverErrorReceived, this, [this] { m_model.serverError(); });
-    connect(&parts.device, &DeviceController::commandDone, this, &Observer::onCommandDone);
-    connect(&parts.device, &DeviceController::faultChanged, this, [this](bool fault, const QString& reason) {
-        refreshReceiver();
-        m_model.setFault(m_receiver, fault, reason);
-        if (m_history)
-            m_history->event(fault ? texts::kEventFault : texts::kEventRecovered, fault ? reason : QString());
-    });
     connect(&parts.telldus, &TelldusWorker::libraryRestarted, this, [this] {
         m_model.libraryRestarted();
         if (m_history)
@@ -140,7 +137,7 @@ void Observer::startEndpoint(const QString& listen)
         return;
     }
     m_server = std::make_unique<StatusServer>([this](const QString& path) {
-        refreshReceiver();
+        refreshReceivers();
         StatusServer::Answer a;
         if (path == u"/health") {
             a.status = StatusModel::httpStatus(m_model.health());
@@ -167,18 +164,61 @@ void Observer::startEndpoint(const QString& listen)
     emit notice(texts::kListening.arg(host + u':' + QString::number(m_server->port())), false);
 }
 
+void Observer::watch(std::size_t index, DeviceController& device, Activation& activation)
+{
+    if (m_watched.size() <= index)
+        m_watched.resize(index + 1);
+    Watched& w = m_watched[index];
+    w.device = &device;
+    w.activation = &activation;
+    w.links.push_back(connect(&device, &DeviceController::commandDone, this,
+                              [this, index](bool on, bool ok) { onCommandDone(index, on, ok); }));
+    w.links.push_back(connect(&device, &DeviceController::faultChanged, this,
+                              [this, index](bool fault, const QString& reason) {
+        refreshReceiver(index);
+        m_model.setFault(int(index), fault, reason);
+        // The history names a receiver besides the primary.
+        const QString named = index == 0 ? reason : m_watched[index].device->deviceName() + QStringLiteral(": ") + reason;
+        if (m_history)
+            m_history->event(fault ? texts::kEventFault : texts::kEventRecovered, fault ? named : QString());
+    }));
+}
+
+// Read again whenever the settings' receivers change: the objects are new.
+void Observer::watchOthers()
+{
+    for (std::size_t i = 1; i < m_watched.size(); ++i)
+        for (const QMetaObject::Connection& link : m_watched[i].links)
+            disconnect(link);
+    m_watched.resize(std::min<std::size_t>(1, m_watched.size()));
+    ReceiverSet& others = m_client.parts().receivers;
+    QStringList names;
+    for (int i = 0; i < others.count(); ++i)
+        names << others.device(i).deviceName();
+    m_model.setOtherReceivers(names);
+    for (int i = 0; i < others.count(); ++i)
+        watch(std::size_t(i) + 1, others.device(i), others.activation(i));
+    refreshReceivers();
+}
+
 // What the device decides and takes changes without a signal of its own:
 // read it whenever something is reported.
-void Observer::refreshReceiver()
+void Observer::refreshReceiver(std::size_t index)
 {
-    HardwareClient::Parts parts = m_client.parts();
-    StatusModel::Receiver& r = m_model.receiver(m_receiver);
-    r.name = parts.device.deviceName();
-    r.intendedOn = parts.device.intent() == Intent::On;
-    const Intent accepted = parts.device.accepted();
-    r.lastSentOn = accepted == Intent::None ? parts.device.panelTag() == TelldusLibrary::kTurnOn
+    const Watched& w = m_watched[index];
+    StatusModel::Receiver& r = m_model.receiver(int(index));
+    r.name = w.device->deviceName();
+    r.intendedOn = w.device->intent() == Intent::On;
+    const Intent accepted = w.device->accepted();
+    r.lastSentOn = accepted == Intent::None ? w.device->panelTag() == TelldusLibrary::kTurnOn
                                             : accepted == Intent::On;
-    m_model.setShouldBeOn(m_receiver, r.intendedOn || parts.activation.active());
+    m_model.setShouldBeOn(int(index), r.intendedOn || w.activation->active());
+}
+
+void Observer::refreshReceivers()
+{
+    for (std::size_t i = 0; i < m_watched.size(); ++i)
+        refreshReceiver(i);
 }
 
 void Observer::onCallList()
@@ -186,20 +226,22 @@ void Observer::onCallList()
     HardwareClient::Parts parts = m_client.parts();
     const TCallList& calls = m_client.currentCalls();
     m_model.callListSeen(unconfirmedCallers(calls));
-    refreshReceiver();
+    refreshReceivers();
+    for (std::size_t i = 0; i < m_watched.size(); ++i)
+        if (m_watched[i].device->intent() == Intent::On && m_watched[i].device->accepted() != Intent::On)
+            m_model.switchOnAsked(int(i));
+    // The history follows the primary's answer to each call.
     const bool wantOn = parts.device.intent() == Intent::On;
     const bool isOn = parts.device.accepted() == Intent::On;
-    if (wantOn && !isOn)
-        m_model.switchOnAsked(m_receiver);
     if (m_history)
         m_history->callList(calls, parts.device.deviceName(), wantOn && isOn);
 }
 
-void Observer::onCommandDone(bool on, bool ok)
+void Observer::onCommandDone(std::size_t index, bool on, bool ok)
 {
-    m_model.commandDone(m_receiver, on, ok);
-    refreshReceiver();
-    if (!m_history)
+    m_model.commandDone(int(index), on, ok);
+    refreshReceiver(index);
+    if (!m_history || index != 0)
         return;
     // The controller tells the failure's text just after this signal.
     QMetaObject::invokeMethod(this, [this, on, ok] {

@@ -9,9 +9,12 @@
 #include <QObject>
 #include <QTimer>
 #include <memory>
+#include <vector>
 
 namespace quvo {
 
+class Activation;
+class DeviceController;
 class HardwareClient;
 class HistoryWriter;
 class StatusServer;
@@ -42,14 +45,23 @@ signals:
 
 private:
     void startEndpoint(const QString& listen);
-    void refreshReceiver();
+    // Every receiver, the primary first; the others change with the settings.
+    struct Watched {
+        DeviceController* device = nullptr;
+        Activation* activation = nullptr;
+        std::vector<QMetaObject::Connection> links;
+    };
+    void watch(std::size_t index, DeviceController& device, Activation& activation);
+    void watchOthers();
+    void refreshReceiver(std::size_t index);
+    void refreshReceivers();
     void onCallList();
-    void onCommandDone(bool on, bool ok);
+    void onCommandDone(std::size_t index, bool on, bool ok);
     void prune();
 
     HardwareClient& m_client;
     StatusModel m_model;
-    int m_receiver = 0;
+    std::vector<Watched> m_watched;
     std::unique_ptr<StatusServer> m_server;
     std::unique_ptr<HistoryWriter> m_writer;
     std::unique_ptr<CallHistory> m_history;

@@ -55,6 +55,19 @@ int StatusModel::addReceiver(const QString& name)
     return int(m_receivers.size()) - 1;
 }
 
+void StatusModel::setOtherReceivers(const QStringList& names)
+{
+    std::vector<Receiver> receivers(m_receivers.begin(), m_receivers.begin() + std::min<std::size_t>(1, m_receivers.size()));
+    for (const QString& name : names) {
+        const auto same = std::find_if(m_receivers.begin() + std::ptrdiff_t(receivers.size()), m_receivers.end(),
+                                       [&](const Receiver& r) { return r.name == name; });
+        Receiver r;
+        r.name = name;
+        receivers.push_back(same != m_receivers.end() ? *same : r);
+    }
+    m_receivers = std::move(receivers);
+}
+
 void StatusModel::setConnected(bool up)
 {
     if (up == m_connected)

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <vector>
 
@@ -41,6 +42,9 @@ public:
     explicit StatusModel(Clock& clock);
 
     int addReceiver(const QString& name);
+    // The receivers after the first become these, in order; one of the same
+    // name keeps what was counted for it.
+    void setOtherReceivers(const QStringList& names);
     Receiver& receiver(int index) { return m_receivers[std::size_t(index)]; }
     const std::vector<Receiver>& receivers() const { return m_receivers; }
 

@@ -1,6 +1,10 @@
 // The status model's thresholds on a stepped clock, and the history from
 // its rows to the printed report.
+#include "common/UserInterface.h"
+#include "core/HardwareClient.h"
+#include "core/ReceiverSet.h"
 #include "observe/CallHistory.h"
+#include "observe/Observer.h"
 #include "observe/HistoryReport.h"
 #include "observe/HistoryWriter.h"
 #include "observe/StatusModel.h"
@@ -18,6 +22,27 @@ class ObserveTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // Every receiver of the settings is a receiver of the endpoint, and
+    // follows their changes.
+    void everyReceiverIsReported()
+    {
+        QTemporaryDir dir;
+        qputenv("QUVO_TELLDUS_LIBRARY", dir.filePath("none.so").toLocal8Bit());
+        SilentUserInterface ui;
+        HardwareClient client(ui, {}, SettingsLocations{dir.filePath("user"), dir.filePath("machine")});
+        Observer observer(client);
+        client.FormCreate();
+        client.setDeviceName(QStringLiteral("Lampa"));
+        client.settings().WriteSetting(ReceiverSet::kSection, QStringLiteral("1"), QStringLiteral("Summer;*;120"));
+        client.saveReceivers(client.receiverLines());
+        QByteArray metrics = observer.model().metricsText();
+        QVERIFY2(metrics.contains("quvo_receiver_fault{receiver=\"Summer\"} 0"), metrics.constData());
+        QVERIFY(metrics.contains("quvo_receiver_fault{receiver=\"Lampa\"} 0"));
+        client.saveReceivers({});
+        QVERIFY(!observer.model().metricsText().contains("Summer"));
+        QCOMPARE(observer.model().receivers().size(), std::size_t(1));
+    }
+
     void healthThresholds()
     {
         ManualClock clock;
