@@ -20,7 +20,7 @@ echo "== protocol, common, device, core and update tests under ASan and UBSan ==
 SAN_TESTS="protocol;common;device;core;update"
 cmake --preset asan -DQUVO_ONLY_BASE=OFF "-DQUVO_TEST_DIRS=$SAN_TESTS"
 cmake --build --preset asan -j2 --target protocol_tests common_tests device_tests core_tests \
-  receiver_property_tests update_tests
+  receiver_property_tests receivers_tests update_tests
 # The preset runs them one at a time (the device tests measure timer phases)
 # and fails on any sanitizer report.
 ctest --preset asan

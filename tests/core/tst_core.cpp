@@ -680,7 +680,23 @@ private slots:
             return;
         }
         QVERIFY(recorded.open(QIODevice::ReadOnly));
-        QCOMPARE(run, QString::fromUtf8(recorded.readAll()).trimmed().split(u'\n'));
+        // A command not yet begun gives way to a newer one, so how many of the
+        // same command one moment brings to the library depends on the
+        // threads' timing: the same line twice at one time counts once.
+        const auto once = [](const QStringList& lines) {
+            QStringList out;
+            for (const QString& line : lines) {
+                const QString at = line.section(u' ', 0, 0);
+                bool seen = false;
+                for (qsizetype i = out.size() - 1; i >= 0 && out[i].section(u' ', 0, 0) == at && !seen; --i)
+                    seen = out[i] == line;
+                if (!seen)
+                    out << line;
+            }
+            return out.join(u'\n');
+        };
+        // As text, so that a failure shows both runs.
+        QCOMPARE(once(run), once(QString::fromUtf8(recorded.readAll()).trimmed().split(u'\n')));
     }
 
     void quitStopsTimersAndLeavesReceiverOn()
