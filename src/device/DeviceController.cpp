@@ -160,13 +160,10 @@ void DeviceController::onLookedUp(const TelldusLookup& r)
         m_lookupRetry->start(int(std::max<qint64>(0, after - (m_clock.nowMs() - m_lookupStartedMs))));
     }
     emit lookupFinished(found && !unanswered);
-    if (found && !unanswered) {
-        // The device found gets what was decided meanwhile, an off included.
-        if (m_intent != Intent::None) {
-            sendIntent();
-            ShowDeviceStatus();
-        }
-        emit deviceSelected();
+    // The device found gets what was decided meanwhile, an off included.
+    if (found && !unanswered && m_intent != Intent::None) {
+        sendIntent();
+        ShowDeviceStatus();
     }
 }
 

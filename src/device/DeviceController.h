@@ -74,7 +74,6 @@ signals:
     void focusNameField();                     // after "Enhetsnamn måste anges!"
     void nameRestored(const QString& name);
     void lookupFinished(bool found);
-    void deviceSelected();                     // a lookup found the device
     void switchFailed(bool on);                // for the selected device
     // Every answer of the library to a command for the selected device.
     void commandDone(bool on, bool ok);
