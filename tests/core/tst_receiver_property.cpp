@@ -381,6 +381,10 @@ private:
         QFile log(QString::fromLocal8Bit(path("log")));
         if (log.open(QIODevice::ReadOnly)) {
             const QList<QByteArray> lines = log.readAll().split('\n');
+            // Two timers due at the same moment (a re-sent off, a call
+            // reaching its delay) may each send: what a receiver is left
+            // with at one moment is its last command then.
+            std::map<Oracle*, bool> last;
             for (; m_linesSeen < lines.size() - 1; ++m_linesSeen) {
                 const bool on = lines[m_linesSeen].contains(" ON ");
                 trace(QString::fromLatin1(lines[m_linesSeen]));
@@ -391,10 +395,12 @@ private:
                     o->lastOn = now;
                 else
                     ++o->offsSinceEnd[o->endedAt];
+                last[o] = on;
+            }
+            for (const auto& [o, on] : last)
                 if (m_defined && ((on && !o->on) || (!on && o->on && !o->blinkRun)))
                     m_tally.fail(m_tally.commandsAgainst, where() + QStringLiteral("receiver %1: ").arg(o->id)
                                      + (on ? "on while no call stands" : "off while a call stands"));
-            }
         }
         const std::map<int, QString> heard = heardNow();
         for (Oracle& o : m_rx)
